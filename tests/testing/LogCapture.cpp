@@ -1,0 +1,97 @@
+#include "LogCapture.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include <log4cplus/appender.h>
+#include <log4cplus/spi/loggingevent.h>
+
+#include "OruLogging.h"
+
+namespace Oru {
+namespace Testing {
+
+class LogCapture::Appender {
+public:
+    void Add(LogEntry entry)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        entries.push_back(std::move(entry));
+    }
+
+    mutable std::mutex mutex;
+    std::vector<LogEntry> entries;
+};
+
+namespace {
+
+class ForwardingAppender final : public log4cplus::Appender {
+public:
+    explicit ForwardingAppender(std::shared_ptr<LogCapture::Appender> target) : _target(std::move(target)) {}
+    ~ForwardingAppender() override { destructorImpl(); }
+    void close() override {}
+
+protected:
+    void append(const log4cplus::spi::InternalLoggingEvent& event) override
+    {
+        _target->Add({event.getLogLevel(), event.getFile(), event.getLine(), event.getFunction(), event.getMessage()});
+    }
+
+private:
+    std::shared_ptr<LogCapture::Appender> _target;
+};
+
+const char* const AppenderName = "LogCapture";
+
+}  // namespace
+
+LogCapture::LogCapture() : _appender(std::make_shared<Appender>())
+{
+    log4cplus::SharedAppenderPtr appender(new ForwardingAppender(_appender));
+    appender->setName(AppenderName);
+    GetGlobalDefaultLogger().addAppender(appender);
+}
+
+LogCapture::~LogCapture() { GetGlobalDefaultLogger().removeAppender(AppenderName); }
+
+std::vector<LogEntry> LogCapture::Entries() const
+{
+    std::lock_guard<std::mutex> lock(_appender->mutex);
+    return _appender->entries;
+}
+
+std::vector<std::string> LogCapture::Messages(log4cplus::LogLevel level) const
+{
+    std::vector<std::string> messages;
+    for (const auto& entry : Entries()) {
+        if (entry.level == level) {
+            messages.push_back(entry.message);
+        }
+    }
+    return messages;
+}
+
+std::size_t LogCapture::Count(log4cplus::LogLevel level, const std::string& message) const
+{
+    const auto entries = Entries();
+    return static_cast<std::size_t>(std::count_if(entries.begin(), entries.end(), [&](const LogEntry& entry) {
+        return entry.level == level && entry.message == message;
+    }));
+}
+
+std::size_t LogCapture::CountContaining(const std::string& text) const
+{
+    const auto entries = Entries();
+    return static_cast<std::size_t>(std::count_if(entries.begin(), entries.end(), [&](const LogEntry& entry) {
+        return entry.message.find(text) != std::string::npos;
+    }));
+}
+
+void LogCapture::Clear()
+{
+    std::lock_guard<std::mutex> lock(_appender->mutex);
+    _appender->entries.clear();
+}
+
+}  // namespace Testing
+}  // namespace Oru
