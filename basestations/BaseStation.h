@@ -1,0 +1,167 @@
+// One configured base station: its connection (device information from
+// discovery, web API object, credentials, firmware check), its status polling
+// with the room mapping the status keeps up to date, its device error bits,
+// and the writes to it. Used on the event loop's thread; only the constant
+// accessors and the system-master flag may be read elsewhere.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/optional.hpp>
+
+#include "basestations/BaseStationWebParameters.h"
+#include "basestations/CancellationToken.h"
+#include "basestations/IBaseStationStatusHandler.h"
+#include "basestations/IBaseStationWebApiHandler.h"
+#include "basestations/IKeldraWebApi.h"
+#include "basestations/KeldraErrorState.h"
+#include "basestations/KeldraJson.h"
+#include "basestations/OptimisticWriteValueManager.h"
+#include "discovery/BaseStationPollingHandler.h"
+#include "discovery/IKeldraConfigurationManager.h"
+#include "discovery/ServiceInfo.h"
+#include "rooms/BaseStationProperties.h"
+#include "rooms/PowerLevelStepCombiner.h"
+#include "support/BoundedTypes.h"
+#include "support/Function.h"
+#include "support/SystemResult.h"
+#include "support/TimerFactory.h"
+
+namespace Keldra {
+
+using WebApiFactory = Oru::function<Oru::SystemResult<std::shared_ptr<IKeldraWebApi>>(
+    boost::asio::io_service&, BaseStationWebParameters&&)>;
+// true: the firmware may be used; false: it is too old; an error: the check
+// itself failed.
+using FirmwareCheckResultHandler = Oru::function<void(Oru::SystemResult<bool>)>;
+
+class BaseStation : public IBaseStationWebApiHandler {
+public:
+    using OptimisticWriteValueManager = Keldra::OptimisticWriteValueManager;
+    // What a queued handler holds instead of the station: it expires when
+    // the station is destroyed, so a late answer finds the station gone.
+    using WeakHandle = std::weak_ptr<BaseStation* const>;
+
+    enum class ServiceInfoUpdate : int {
+        First = 0,      // the station had no device information
+        Changed = 1,
+        Unchanged = 2,  // the held information is kept
+        Null = 3,
+    };
+
+    BaseStation(boost::asio::io_service& ioService, BaseStationProperties properties, TimerFactory timerFactory,
+                IBaseStationStatusHandler& statusHandler, IKeldraConfigurationManager& configManager,
+                OnErrorCallbackHandler callback);
+    BaseStation(const BaseStation&) = delete;
+    BaseStation& operator=(const BaseStation&) = delete;
+    ~BaseStation() override;
+
+    WeakHandle GetWeakHandle() const { return _handle; }
+
+    // Connection.
+    ServiceInfoUpdate UpdateServiceInfo(std::shared_ptr<ServiceInfo> serviceInfo);
+    void UpdateWebApi(const WebApiFactory& factory);
+    void UpdateCredentials(IKeldraWebApi& webApi) const;
+    void CheckFirmwareVersion(FirmwareCheckResultHandler handler);
+    // Drops the device information and the web API object; false when
+    // there was neither.
+    bool ResetDeviceInfo();
+    void SetSystemMaster();
+    void UnSetSystemMaster();
+    bool IsSystemMaster() const { return _isSystemMaster.load(); }
+    void StartStatusPolling();
+    void StopStatusPolling();
+
+    // Status polling and configuration update.
+    void RegisterPollingRequests(OnErrorCallbackHandler callback);
+    void GetStatus(CancellationToken& token, OnErrorCallbackHandler callback);
+    BaseStationState UpdateConfiguration(const KeldraJson::StatusObject& status);
+
+    // Device error bits.
+    static boost::optional<std::uint16_t> ErrorToBitfield(int code);
+    static std::uint16_t ConvertToBitfield(const std::vector<KeldraJson::ErrorObject>& errors);
+    KeldraErrorState UpdateBaseStationErrorState(const std::vector<KeldraJson::ErrorObject>& errors);
+    bool HasError() const { return _errorBitfield != 0; }
+    bool CheckIsNewError(std::uint16_t bits) const { return (_errorBitfield & bits) != 0; }
+    // The texts of the set bits 0 to 8, in bit order.
+    static std::vector<std::string> ErrorBitfieldToErrorStrings(std::uint16_t bits);
+
+    // Writes (IBaseStationWebApiHandler). An index beyond the configured
+    // thermostats or actor modules throws std::out_of_range.
+    void SetPowerLevelValue(std::size_t actorModule, const PowerLevel& level,
+                            OnErrorCallbackHandler callback) override;
+    void SetPowerLevelPercent(std::size_t actorModule, const KnxBytePercent& percent,
+                              OnErrorCallbackHandler callback) override;
+    void SetPowerLevelUpDown(std::size_t actorModule, bool up, bool fromCurrent,
+                             OnErrorCallbackHandler callback) override;
+    void SetSetpointTemperature(std::size_t thermostat, const HalfDegreeTemperature& temperature,
+                                OnErrorCallbackHandler callback) override;
+    void SetLeavingHome(bool active, const boost::optional<boost::posix_time::ptime>& arrival,
+                        OnErrorCallbackHandler callback) override;
+    void SetCoolingMode(bool cooling, OnErrorCallbackHandler callback) override;
+
+    // Fixed at construction; safe from any thread.
+    BaseStationNumber GetBaseStationNumber() const { return _number; }
+    const BaseStationIdString& GetBaseStationID() const { return _id; }
+    std::size_t GetRoomThermostatCount() const { return _roomThermostatCount; }
+    std::size_t GetActorModuleCount() const { return _actorModuleCount; }
+
+    // The room mapping; event loop's thread only.
+    Room GetNumberRooms() const { return _properties.GetNumberRooms(); }
+    const ActorModuleRoomIndexMapping& GetActorModuleMapping() const { return _properties.GetActorModuleMapping(); }
+    const RoomThermostatRoomIndexMapping& GetRoomThermostatMapping() const
+    {
+        return _properties.GetRoomThermostatMapping();
+    }
+    const BaseStationProperties& GetProperties() const { return _properties; }
+
+private:
+    // What an accepted write publishes.
+    using PublishAccepted = Oru::function<void(BaseStation&)>;
+    // Run on every answer to a write, before it is looked at.
+    using AnswerHook = Oru::function<void(BaseStation&)>;
+
+    void ResetMappings();
+    // Without a web API object the write ends at once in Missing.
+    bool ReportMissingWebApi(const OnErrorCallbackHandler& callback);
+    void OnFirmwareResponse(const Oru::SystemResult<KeldraJson::BaseStationShortInfoMessage>& result,
+                            const FirmwareCheckResultHandler& handler, const std::shared_ptr<ServiceInfo>& serviceInfo);
+    void OnStatusResponse(const Oru::SystemResult<KeldraJson::StatusObject>& result,
+                          const OnErrorCallbackHandler& callback, const std::shared_ptr<ServiceInfo>& serviceInfo);
+    void OnStatus(const KeldraJson::StatusObject& status, const OnErrorCallbackHandler& callback);
+    void WritePowerLevel(std::size_t actorModule, PowerLevel level, boost::optional<std::uint8_t> percentage,
+                         const OnErrorCallbackHandler& callback);
+    IKeldraWebApi::WriteHandler MakeWriteHandler(OnErrorCallbackHandler callback, PublishAccepted publish,
+                                                 AnswerHook onAnswer = AnswerHook()) const;
+    void OnWriteResponse(const Oru::SystemResult<WriteResponseStatus>& result, const OnErrorCallbackHandler& callback,
+                         const PublishAccepted& publish);
+    PowerLevelStepCombiner& StepCombinerOf(std::size_t actorModule, const OnErrorCallbackHandler& callback);
+
+    boost::asio::io_service& _ioService;
+    std::shared_ptr<ServiceInfo> _serviceInfo;
+    std::shared_ptr<IKeldraWebApi> _webApi;
+    BaseStationProperties _properties;
+    BaseStationPollingHandler _pollingHandler;
+    IBaseStationStatusHandler& _statusHandler;
+    IKeldraConfigurationManager& _configManager;
+    std::uint16_t _errorBitfield = 0;
+    std::atomic<bool> _isSystemMaster{false};
+    std::map<unsigned, PowerLevelStepCombiner> _stepCombiners;
+    TimerFactory _timerFactory;
+    OptimisticWriteValueManager _optimisticWriteValues;
+
+    const BaseStationNumber _number;
+    const BaseStationIdString _id;
+    const std::size_t _roomThermostatCount;
+    const std::size_t _actorModuleCount;
+    std::shared_ptr<BaseStation* const> _handle;
+};
+
+}  // namespace Keldra
