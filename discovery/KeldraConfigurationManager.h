@@ -1,0 +1,36 @@
+// Keeps the credentials current: reads the credentials file at once and then
+// every UpdateCycle, and answers the base stations' credential queries.
+#pragma once
+
+#include <memory>
+
+#include <boost/chrono/duration.hpp>
+
+#include "IKeldraConfigurationManager.h"
+#include "IKeldraConfigurationReader.h"
+#include "support/WaitableTimer.h"
+
+namespace Keldra {
+
+class KeldraConfigurationManager final : public IKeldraConfigurationManager {
+public:
+    static constexpr boost::chrono::nanoseconds UpdateCycle{5000000000};
+
+    // Reads the file before it returns.
+    KeldraConfigurationManager(std::unique_ptr<IKeldraConfigurationReader> reader,
+                               std::unique_ptr<Oru::WaitableTimer> timer);
+    // Stops the re-reading; a wait still pending completes without effect.
+    ~KeldraConfigurationManager() override;
+
+    KeldraConfigurationManager(const KeldraConfigurationManager&) = delete;
+    KeldraConfigurationManager& operator=(const KeldraConfigurationManager&) = delete;
+
+    boost::optional<Credentials> GetCredentials(unsigned char index) override;
+
+private:
+    class Updater;
+
+    std::shared_ptr<Updater> _updater;
+};
+
+}  // namespace Keldra
