@@ -83,6 +83,21 @@ public:
         return BoundedInt(raw);
     }
 
+    // The same for a raw value of any other integer type: the range is checked
+    // before any conversion, so that no value wraps into the range.
+    template <typename Other,
+              typename = std::enable_if_t<std::is_integral<Other>::value && !std::is_same<Other, Int>::value>>
+    static constexpr boost::optional<BoundedInt> Create(Other raw)
+    {
+        return CreateFrom(raw);
+    }
+
+    // A floating-point value must be rounded and range-checked by the caller
+    // first: its conversion is undefined for NaN and out-of-range values.
+    template <typename Floating, typename = std::enable_if_t<std::is_floating_point<Floating>::value>,
+              typename = void>
+    static boost::optional<BoundedInt> Create(Floating raw) = delete;
+
     // The validating factory for a raw value of another integer type (bus,
     // file and network input): no conversion can wrap into the range.
     template <typename Other, typename = std::enable_if_t<std::is_integral<Other>::value>>

@@ -24,7 +24,15 @@ class function<R(A...)> {
     template <typename F>
     struct Storage final : BasicStorage {
         explicit Storage(F callable) : m_callable(std::move(callable)) {}
-        R Invoke(A... arguments) override { return m_callable(std::forward<A>(arguments)...); }
+        R Invoke(A... arguments) override
+        {
+            // A callable's result is dropped when the signature returns void.
+            if constexpr (std::is_void<R>::value) {
+                m_callable(std::forward<A>(arguments)...);
+            } else {
+                return m_callable(std::forward<A>(arguments)...);
+            }
+        }
         F m_callable;
     };
 

@@ -31,10 +31,13 @@ public:
 
     Duration expires_from_now() const override
     {
-        // Saturated at the limits of a signed 64-bit nanosecond count.
+        // Saturated at the limits of a signed 64-bit nanosecond count. The
+        // subtraction happens in the wide type: an expiry set with a huge
+        // negative duration lies near the clock's minimum.
         using Wide = boost::chrono::duration<long double, boost::nano>;
-        const Wide left = _timer.expiry() - AsioTimer::clock_type::now();
-        const long double count = left.count();
+        const Wide expiry = _timer.expiry().time_since_epoch();
+        const Wide now = AsioTimer::clock_type::now().time_since_epoch();
+        const long double count = (expiry - now).count();
         constexpr auto maximum = std::numeric_limits<Duration::rep>::max();
         constexpr auto minimum = std::numeric_limits<Duration::rep>::min();
         if (count >= static_cast<long double>(maximum)) {

@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 #include <execinfo.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,17 +58,29 @@ std::string Demangle(const char* mangled)
     return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
 }
 
+bool IsIdentifierCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+
+// True when the keyword "operator" starts at position i of text.
+bool IsOperatorKeywordAt(const std::string& text, std::size_t i)
+{
+    static const std::string keyword = "operator";
+    return text.compare(i, keyword.size(), keyword) == 0 && (i == 0 || !IsIdentifierCharacter(text[i - 1])) &&
+           (i + keyword.size() == text.size() || !IsIdentifierCharacter(text[i + keyword.size()]));
+}
+
 // Drops "[with T = ...]" and the leading return type of a signature.
 std::string ShortenSignature(const std::string& signature)
 {
     std::string text = signature.substr(0, signature.find(" [with "));
     // The name starts after the last blank that lies outside of any bracket
-    // before the opening parenthesis of the parameter list.
+    // before the opening parenthesis of the parameter list. An operator's
+    // symbol ("<", "()") or conversion type ("operator bool") is part of the
+    // name, so the scan ends when it meets the keyword.
     int depth = 0;
     std::size_t nameStart = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '(' && depth == 0) {
+        if ((c == '(' && depth == 0) || (depth == 0 && IsOperatorKeywordAt(text, i))) {
             break;
         }
         if (c == '<' || c == '(' || c == '[' || c == '{') {
@@ -155,8 +168,8 @@ std::string SourceBaseName(const char* path)
 {
     const char* slash = std::strrchr(path, '/');
     std::string name = slash != nullptr ? slash + 1 : path;
-    const auto dot = name.find('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 LogLine::LogLine(const char* sourceFile, int line, const char* prettyFunction)

@@ -1,6 +1,7 @@
 #include "LogCapture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include <log4cplus/appender.h>
@@ -41,18 +42,24 @@ private:
     std::shared_ptr<LogCapture::Appender> _target;
 };
 
-const char* const AppenderName = "LogCapture";
+// Each capture's appender has its own name, so that two captures alive at
+// the same time remove their own appender only.
+std::string NextAppenderName()
+{
+    static std::atomic<unsigned> counter{0};
+    return "LogCapture" + std::to_string(counter++);
+}
 
 }  // namespace
 
-LogCapture::LogCapture() : _appender(std::make_shared<Appender>())
+LogCapture::LogCapture() : _appender(std::make_shared<Appender>()), _appenderName(NextAppenderName())
 {
     log4cplus::SharedAppenderPtr appender(new ForwardingAppender(_appender));
-    appender->setName(AppenderName);
+    appender->setName(_appenderName);
     GetGlobalDefaultLogger().addAppender(appender);
 }
 
-LogCapture::~LogCapture() { GetGlobalDefaultLogger().removeAppender(AppenderName); }
+LogCapture::~LogCapture() { GetGlobalDefaultLogger().removeAppender(_appenderName); }
 
 std::vector<LogEntry> LogCapture::Entries() const
 {

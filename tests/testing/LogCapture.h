@@ -38,6 +38,7 @@ public:
 
 private:
     std::shared_ptr<Appender> _appender;
+    std::string _appenderName;
 };
 
 }  // namespace Testing

@@ -7,10 +7,37 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 
+#include "support/Assert.h"
+
 namespace Oru {
 namespace Testing {
 
 class VirtualTimer;
+
+namespace {
+
+// Time arithmetic saturated at the limits of the nanosecond count, as the
+// real timers do it: "never" (Duration::max()) and huge negative durations
+// must not overflow.
+ClockSystem::TimePoint SaturatedAdd(ClockSystem::TimePoint point, WaitableTimer::Duration duration)
+{
+    WaitableTimer::Duration::rep sum = 0;
+    if (__builtin_add_overflow(point.time_since_epoch().count(), duration.count(), &sum)) {
+        return duration.count() > 0 ? ClockSystem::TimePoint::max() : ClockSystem::TimePoint::min();
+    }
+    return ClockSystem::TimePoint(WaitableTimer::Duration(sum));
+}
+
+WaitableTimer::Duration SaturatedDifference(ClockSystem::TimePoint a, ClockSystem::TimePoint b)
+{
+    WaitableTimer::Duration::rep difference = 0;
+    if (__builtin_sub_overflow(a.time_since_epoch().count(), b.time_since_epoch().count(), &difference)) {
+        return a > b ? WaitableTimer::Duration::max() : WaitableTimer::Duration::min();
+    }
+    return WaitableTimer::Duration(difference);
+}
+
+}  // namespace
 
 struct VirtualClockSystem::State {
     explicit State(boost::asio::io_service& service) : ioService(service) {}
@@ -72,14 +99,14 @@ public:
     {
         std::lock_guard<std::mutex> lock(_state->mutex);
         const std::size_t cancelled = CancelLocked();
-        _expiry = _state->now + duration;
+        _expiry = SaturatedAdd(_state->now, duration);
         return cancelled;
     }
 
     Duration expires_from_now() const override
     {
         std::lock_guard<std::mutex> lock(_state->mutex);
-        return _expiry - _state->now;
+        return SaturatedDifference(_expiry, _state->now);
     }
 
 private:
@@ -122,10 +149,12 @@ ClockSystem::TimePoint VirtualClockSystem::GetNow()
 
 void VirtualClockSystem::Advance(Duration duration)
 {
+    // Virtual time, like the steady clock, never goes backwards.
+    ORU_REQUIRE(duration.count() >= 0);
     TimePoint target;
     {
         std::lock_guard<std::mutex> lock(_state->mutex);
-        target = _state->now + duration;
+        target = SaturatedAdd(_state->now, duration);
     }
     RunPending();
     for (;;) {
