@@ -1,0 +1,270 @@
+// keldra-gateway-host: the substitute KNX gateway. Loads a plug-in as the
+// gateway does and runs it with a bus console and the configuration page.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/filesystem.hpp>
+
+#include "BusConsole.h"
+#include "ConfigurationPageServer.h"
+#include "ConsoleInput.h"
+#include "EtsParameterFile.h"
+#include "GatewayHost.h"
+#include "HostOptions.h"
+#include "PluginLibrary.h"
+
+namespace {
+
+using namespace Oru;
+
+constexpr int ExitClean = 0;
+constexpr int ExitPluginFailed = 1;
+constexpr int ExitBadSetup = 2;
+
+const char* const PluginFileName = "libkeldraapp.so";
+
+// The gateway offers its product web services nothing more yet.
+class CommonWebService final : public ICommonWebService {};
+
+// SIGINT and SIGTERM arrive through a descriptor on the event loop; they are
+// blocked before any thread starts, so no thread is interrupted by them.
+class StopSignals {
+public:
+    StopSignals()
+    {
+        sigemptyset(&_signals);
+        sigaddset(&_signals, SIGINT);
+        sigaddset(&_signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &_signals, nullptr);
+        _fd = ::signalfd(-1, &_signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    }
+
+    bool IsOpen() const { return _fd >= 0; }
+
+    // Calls `stop` with the signal's name when one arrives.
+    void Wait(boost::asio::io_service& ioService, std::function<void(const std::string&)> stop)
+    {
+        _stream = std::make_unique<boost::asio::posix::stream_descriptor>(ioService, _fd);
+        _stream->async_wait(boost::asio::posix::descriptor_base::wait_read,
+                            [this, stop](const boost::system::error_code& error) {
+                                if (error) {
+                                    return;
+                                }
+                                signalfd_siginfo information{};
+                                const ssize_t count = ::read(_fd, &information, sizeof information);
+                                const bool known = count == static_cast<ssize_t>(sizeof information);
+                                stop(known ? ::strsignal(static_cast<int>(information.ssi_signo)) : "a signal");
+                            });
+    }
+
+    // Before the event loop goes.
+    void Forget() { _stream.reset(); }
+
+private:
+    sigset_t _signals{};
+    int _fd = -1;
+    std::unique_ptr<boost::asio::posix::stream_descriptor> _stream;  // owns and closes _fd
+};
+
+std::string DefaultPluginPath(const char* argv0)
+{
+    boost::system::error_code error;
+    auto program = boost::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        program = boost::filesystem::absolute(argv0);
+    }
+    return (program.parent_path() / PluginFileName).string();
+}
+
+void Deliver(OruApp::IOruApp& app, BusConsole& console, const DeliverValueCommand& command)
+{
+    console.PrintReceived(command.co, command.value);
+    std::visit([&app, &command](const auto& value) { app.OnValueReceived(command.co, value); }, command.value);
+}
+
+struct DeleteApp {
+    PluginLibrary::DeleteApp deleteOruApp;
+    void operator()(OruApp::IOruApp* app) const { deleteOruApp(app); }
+};
+
+int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
+{
+    EtsParameters parameters;
+    if (!options.parameterFile.empty()) {
+        std::ifstream file(options.parameterFile);
+        if (!file) {
+            std::cerr << "Cannot read the parameter file '" << options.parameterFile << "'\n";
+            return ExitBadSetup;
+        }
+        auto parsed = ParseEtsParameters(file);
+        for (const auto& error : parsed.errors) {
+            std::cerr << options.parameterFile << ": " << error << '\n';
+        }
+        if (!parsed.errors.empty()) {
+            return ExitBadSetup;
+        }
+        parameters = std::move(parsed.parameters);
+    }
+
+    std::vector<std::string> script;
+    if (!options.scriptFile.empty()) {
+        std::ifstream file(options.scriptFile);
+        if (!file) {
+            std::cerr << "Cannot read the script '" << options.scriptFile << "'\n";
+            return ExitBadSetup;
+        }
+        for (std::string line; std::getline(file, line);) {
+            script.push_back(line);
+        }
+    }
+
+    boost::system::error_code directoryError;
+    boost::filesystem::create_directories(options.configurationDirectory, directoryError);
+    if (directoryError) {
+        std::cerr << "Cannot create the configuration directory '" << options.configurationDirectory
+                  << "': " << directoryError.message() << '\n';
+        return ExitBadSetup;
+    }
+    if (options.httpPort &&
+        !boost::filesystem::equivalent(options.configurationDirectory, HostOptions::DefaultConfigurationDirectory,
+                                       directoryError)) {
+        std::cerr << "Note: the configuration page edits the credentials file in "
+                  << HostOptions::DefaultConfigurationDirectory << ", the plug-in reads the one in "
+                  << options.configurationDirectory << '\n';
+    }
+
+    const std::string pluginPath = options.pluginPath.empty() ? DefaultPluginPath(argv0) : options.pluginPath;
+    std::string loadError;
+    auto plugin = PluginLibrary::Load(pluginPath, loadError);
+    if (!plugin) {
+        std::cerr << loadError << '\n';
+        return ExitBadSetup;
+    }
+
+    BusConsole console(std::cout);
+    GatewayHost host(std::move(parameters), options.configurationDirectory, console);
+    boost::asio::io_service ioService;
+    int status = ExitClean;
+    {
+        std::unique_ptr<OruApp::IOruApp, DeleteApp> app(plugin->createOruApp(), DeleteApp{plugin->deleteOruApp});
+        if (!app) {
+            std::cerr << "The plug-in could not create its application\n";
+            return ExitPluginFailed;
+        }
+        console.Print("Plug-in " + pluginPath + " loaded\n");
+
+        bool running = false;
+        try {
+            if (!app->Init(&host)) {
+                std::cerr << "The plug-in's Init failed\n";
+            } else {
+                running = app->Run();
+                if (!running) {
+                    std::cerr << "The plug-in's Run failed\n";
+                }
+            }
+        } catch (const std::exception& error) {
+            std::cerr << "The plug-in failed to start: " << error.what() << '\n';
+        }
+
+        std::unique_ptr<IProductWebService> productWebService;
+        std::unique_ptr<ConfigurationPageServer> configurationPage;
+        CommonWebService commonWebService;
+        if (running && options.httpPort) {
+            try {
+                productWebService.reset(plugin->createProductWebService(commonWebService));
+            } catch (const std::exception& error) {
+                std::cerr << "The plug-in's product web service failed: " << error.what() << '\n';
+            }
+            if (productWebService) {
+                configurationPage = std::make_unique<ConfigurationPageServer>(ioService, *productWebService);
+                const auto error = configurationPage->Listen(*options.httpPort);
+                if (error) {
+                    std::cerr << "Cannot serve the configuration page on port " << *options.httpPort << ": "
+                              << error.message() << '\n';
+                    status = ExitBadSetup;
+                    running = false;
+                } else {
+                    console.Print("Configuration page: http://127.0.0.1:" +
+                                  std::to_string(configurationPage->GetPort()) + "/\n");
+                }
+            } else {
+                status = ExitPluginFailed;
+                running = false;
+            }
+        } else if (!running) {
+            status = ExitPluginFailed;
+        }
+
+        if (running) {
+            auto stop = [&ioService, &console](const std::string& reason) {
+                console.Print("Stopping (" + reason + ")\n");
+                ioService.stop();
+            };
+            signals.Wait(ioService, stop);
+            auto deliver = [&app, &console](const DeliverValueCommand& command) { Deliver(*app, console, command); };
+            auto quit = [stop]() { stop("quit"); };
+            auto input = options.scriptFile.empty()
+                             ? ConsoleInput::FromDescriptor(ioService, STDIN_FILENO, console, deliver, quit)
+                             : ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
+            input->Start();
+            console.Print("Running. Type 'help' for the console syntax.\n");
+            ioService.run();
+            input->Stop();
+            signals.Forget();
+        }
+
+        // As the gateway stops a plug-in: the page first, then Exit and
+        // delete; the product web service is the plug-in's code too.
+        if (configurationPage) {
+            configurationPage->Close();
+        }
+        app->Exit(&host);
+        app.reset();
+        productWebService.reset();
+    }
+    console.Print("Stopped.\n");
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // First, before any thread exists.
+    StopSignals signals;
+    ::signal(SIGPIPE, SIG_IGN);
+    if (!signals.IsOpen()) {
+        std::cerr << "Cannot receive signals: " << std::strerror(errno) << '\n';
+        return ExitBadSetup;
+    }
+
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string error;
+    const auto options = Oru::ParseHostOptions(arguments, error);
+    if (!options) {
+        std::cerr << error << "\n\n" << Oru::HostUsage(argv[0]);
+        return ExitBadSetup;
+    }
+    if (options->help) {
+        std::cout << Oru::HostUsage(argv[0]);
+        return ExitClean;
+    }
+    try {
+        return RunHost(*options, argv[0], signals);
+    } catch (const std::exception& failure) {
+        std::cerr << "The host failed: " << failure.what() << '\n';
+        return ExitPluginFailed;
+    }
+}

@@ -1,0 +1,96 @@
+#include "HostOptions.h"
+
+#include <cstdlib>
+#include <map>
+
+namespace Oru {
+namespace {
+
+boost::optional<unsigned short> ParsePort(const std::string& text)
+{
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return boost::none;
+    }
+    const long port = std::strtol(text.c_str(), nullptr, 10);
+    if (port > 65535) {
+        return boost::none;
+    }
+    return static_cast<unsigned short>(port);
+}
+
+}  // namespace
+
+boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& arguments, std::string& error)
+{
+    HostOptions options;
+    const std::map<std::string, std::string*> texts = {
+        {"--plugin", &options.pluginPath},
+        {"--parameters", &options.parameterFile},
+        {"--config-dir", &options.configurationDirectory},
+        {"--script", &options.scriptFile},
+    };
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        boost::optional<std::string> value;
+        const auto equals = name.find('=');
+        if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        const auto text = texts.find(name);
+        if (text == texts.end() && name != "--http-port") {
+            error = "unknown option '" + arguments[i] + "'";
+            return boost::none;
+        }
+        if (!value) {
+            if (i + 1 == arguments.size()) {
+                error = "option " + name + " needs a value";
+                return boost::none;
+            }
+            value = arguments[++i];
+        }
+        if (name == "--http-port") {
+            options.httpPort = ParsePort(*value);
+            if (!options.httpPort) {
+                error = "bad port '" + *value + "': expected 0..65535";
+                return boost::none;
+            }
+        } else if (value->empty()) {
+            error = "option " + name + " needs a value";
+            return boost::none;
+        } else {
+            *text->second = *value;
+        }
+    }
+    return options;
+}
+
+std::string HostUsage(const std::string& program)
+{
+    return "Usage: " + program + R"( [options]
+Runs a gateway plug-in as the KNX gateway does: loads it, creates the
+application, Init, Run; prints every value it sends and takes bus values from
+the console; on SIGINT, SIGTERM or "quit": Exit and delete.
+
+  --plugin PATH       the plug-in library (default: libkeldraapp.so next to this program)
+  --parameters FILE   the ETS application parameters (format: docs/ets-parameters.md);
+                      without it the plug-in finds no parameter
+  --config-dir DIR    the plug-in's configuration directory, created when missing
+                      (default: /opt/userdata/oruAppConfigRoot/1, the directory the
+                      product web service's credentials file is in)
+  --http-port PORT    serve the base station configuration page on 127.0.0.1:PORT
+                      (0: any free port, printed); off without this option
+  --script FILE       take console lines from FILE instead of standard input
+  --help              this text
+
+Exit status: 0 after a clean stop, 1 when the plug-in fails to start,
+2 for a bad command line, parameter file, directory, plug-in or port.
+Console syntax: type "help".
+)";
+}
+
+}  // namespace Oru

@@ -1,0 +1,30 @@
+// The command line of the gateway host program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <boost/optional.hpp>
+
+namespace Oru {
+
+struct HostOptions {
+    // The gateway's configuration directory of the plug-in; the product web
+    // service names the credentials file in it by its fixed path.
+    static constexpr const char* DefaultConfigurationDirectory = "/opt/userdata/oruAppConfigRoot/1";
+
+    std::string pluginPath;  // empty: libkeldraapp.so next to the program
+    std::string parameterFile;  // empty: no ETS parameters
+    std::string configurationDirectory = DefaultConfigurationDirectory;
+    boost::optional<unsigned short> httpPort;  // the configuration page; none: off
+    std::string scriptFile;  // empty: console lines from standard input
+    bool help = false;
+};
+
+// The options after the program name ("--name value" or "--name=value");
+// empty with the reason in `error` when they are not understood.
+boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& arguments, std::string& error);
+
+std::string HostUsage(const std::string& program);
+
+}  // namespace Oru

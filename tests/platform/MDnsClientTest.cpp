@@ -1,0 +1,275 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <avahi-client/client.h>
+#include <avahi-client/publish.h>
+#include <avahi-common/error.h>
+#include <boost/asio/io_service.hpp>
+
+#include "LogCapture.h"
+#include "mdns/AvahiAsioPoll.h"
+#include "mdns/MDnsClient.h"
+
+// libdbus takes its own locks in both orders (connection and global locks);
+// every entry into it from here is serialised by the client's Avahi lock.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "deadlock:libdbus-1.so\n";
+}
+
+using Keldra::DeviceInfo;
+using Keldra::ServiceInfo;
+using Oru::MDnsClient;
+
+namespace {
+
+const char* const DaemonSocket = "/run/avahi-daemon/socket";
+
+bool DaemonRunning()
+{
+    struct stat status {};
+    return ::stat(DaemonSocket, &status) == 0;
+}
+
+std::vector<DeviceInfo> BrowseNow(MDnsClient& client, const std::string& serviceType)
+{
+    std::vector<DeviceInfo> devices;
+    client.Browse(serviceType, [&devices](DeviceInfo&& device) { devices.push_back(std::move(device)); });
+    return devices;
+}
+
+// Runs the loop until the condition holds or the time is up.
+bool RunUntil(boost::asio::io_service& ioService, const std::function<bool()>& condition,
+              std::chrono::seconds limit = std::chrono::seconds(10))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition() && std::chrono::steady_clock::now() < deadline) {
+        ioService.restart();
+        ioService.run_one_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+// Runs what is ready now, then again until nothing is left that is ready.
+void RunReady(boost::asio::io_service& ioService)
+{
+    ioService.restart();
+    ioService.poll();
+}
+
+class MDnsClientWithoutDaemon : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (DaemonRunning()) {
+            GTEST_SKIP() << "an Avahi daemon is running (" << DaemonSocket
+                         << " exists); these tests check the client without one";
+        }
+    }
+
+    Oru::Testing::LogCapture _log;
+    boost::asio::io_service _ioService;
+};
+
+TEST_F(MDnsClientWithoutDaemon, BrowsesNothingResolvesNothingAndWarnsOnce)
+{
+    auto client = std::make_unique<MDnsClient>(_ioService);
+    RunReady(_ioService);  // the connection attempt
+
+    EXPECT_TRUE(BrowseNow(*client, "_https._tcp").empty());
+    EXPECT_TRUE(BrowseNow(*client, "_http._tcp").empty()) << "another type: browsing starts, nothing is known";
+    RunReady(_ioService);
+    EXPECT_TRUE(BrowseNow(*client, "_http._tcp").empty());
+
+    int resolved = 0;
+    client->Resolve(DeviceInfo{"plavo-A1B2C3D4E5", "_https._tcp", "local", 2},
+                    [&resolved](ServiceInfo&&) { ++resolved; });
+    RunReady(_ioService);
+    EXPECT_EQ(0, resolved);
+
+    EXPECT_EQ(1u, _log.CountContaining("The Avahi daemon is not available"));
+    const auto warnings = _log.Messages(log4cplus::WARN_LOG_LEVEL);
+    ASSERT_EQ(1u, warnings.size());
+    EXPECT_NE(std::string::npos, warnings[0].find("no base station can be discovered")) << warnings[0];
+    EXPECT_EQ(1u, _log.CountContaining("Cannot resolve plavo-A1B2C3D4E5 (_https._tcp.local, interface 2)"));
+
+    client.reset();
+    RunReady(_ioService);
+    EXPECT_EQ(0, resolved);
+}
+
+TEST_F(MDnsClientWithoutDaemon, DestroyedBeforeTheLoopEverRan)
+{
+    int resolved = 0;
+    {
+        MDnsClient client(_ioService);
+        EXPECT_TRUE(BrowseNow(client, "_https._tcp").empty());
+        client.Resolve(DeviceInfo{"plavo-A1B2C3D4E5", "_https._tcp", "local", 1},
+                       [&resolved](ServiceInfo&&) { ++resolved; });
+    }
+    RunReady(_ioService);
+    EXPECT_EQ(0, resolved);
+    EXPECT_EQ(0u, _log.CountContaining("Avahi daemon")) << "no connection attempt after destruction";
+}
+
+TEST_F(MDnsClientWithoutDaemon, UsedFromTheHostThreadWhileTheLoopRuns)
+{
+    // The discovery runs on the loop's thread, the first Browse may come
+    // from the host's thread; construction and destruction happen there.
+    auto work = std::make_unique<boost::asio::io_service::work>(_ioService);
+    std::thread loop([this]() { _ioService.run(); });
+
+    for (int round = 0; round < 20; ++round) {
+        MDnsClient client(_ioService);
+        for (int call = 0; call < 5; ++call) {
+            EXPECT_TRUE(BrowseNow(client, call % 2 == 0 ? "_https._tcp" : "_ipp._tcp").empty());
+            client.Resolve(DeviceInfo{"plavo-X", "_https._tcp", "local", 1}, [](ServiceInfo&&) { FAIL(); });
+        }
+    }
+    work.reset();
+    _ioService.stop();
+    loop.join();
+}
+
+// With an Avahi daemon on this machine: a service published with Avahi's
+// own entry group is listed and resolved.
+class MDnsClientWithDaemon : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!DaemonRunning()) {
+            GTEST_SKIP() << "no Avahi daemon running (" << DaemonSocket
+                         << " is missing); start avahi-daemon (and the system D-Bus) to run this test";
+        }
+        _publisher = std::make_unique<Oru::AvahiAsioPoll>(_ioService);
+        std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
+        int error = 0;
+        _publishingClient = avahi_client_new(_publisher->GetApi(), static_cast<AvahiClientFlags>(0), nullptr,
+                                             nullptr, &error);
+        ASSERT_NE(nullptr, _publishingClient) << avahi_strerror(error);
+    }
+
+    void TearDown() override
+    {
+        if (_publishingClient != nullptr) {
+            std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
+            avahi_client_free(_publishingClient);
+        }
+    }
+
+    // Publishes an "_https._tcp" service with the given TXT entries.
+    AvahiEntryGroup* Publish(const std::string& name, std::uint16_t port, const std::vector<std::string>& txt)
+    {
+        std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
+        AvahiEntryGroup* group = avahi_entry_group_new(_publishingClient, nullptr, nullptr);
+        EXPECT_NE(nullptr, group);
+        AvahiStringList* list = nullptr;
+        for (const auto& entry : txt) {
+            list = avahi_string_list_add(list, entry.c_str());
+        }
+        EXPECT_EQ(AVAHI_OK, avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET,
+                                                                 static_cast<AvahiPublishFlags>(0), name.c_str(),
+                                                                 "_https._tcp", nullptr, nullptr, port, list));
+        avahi_string_list_free(list);
+        EXPECT_EQ(AVAHI_OK, avahi_entry_group_commit(group));
+        return group;
+    }
+
+    static bool Lists(const std::vector<DeviceInfo>& devices, const std::string& name)
+    {
+        return std::any_of(devices.begin(), devices.end(),
+                           [&name](const DeviceInfo& device) { return device.name == name; });
+    }
+
+    boost::asio::io_service _ioService;
+    std::unique_ptr<Oru::AvahiAsioPoll> _publisher;
+    AvahiClient* _publishingClient = nullptr;
+};
+
+TEST_F(MDnsClientWithDaemon, ListsAndResolvesAPublishedService)
+{
+    const std::string name = "plavo-T" + std::to_string(::getpid());
+    MDnsClient client(_ioService);
+    AvahiEntryGroup* group = Publish(name, 8443, {"Vendor=Keldra", "Model=Brisgo", "Flag"});
+
+    ASSERT_TRUE(RunUntil(_ioService, [&] { return Lists(BrowseNow(client, "_https._tcp"), name); }))
+        << "the published service was not listed";
+
+    const auto devices = BrowseNow(client, "_https._tcp");
+    const auto device = std::find_if(devices.begin(), devices.end(),
+                                     [&name](const DeviceInfo& entry) { return entry.name == name; });
+    ASSERT_NE(devices.end(), device);
+    EXPECT_EQ("_https._tcp", device->type);
+    EXPECT_EQ("local", device->domain);
+    EXPECT_EQ(1, std::count_if(devices.begin(), devices.end(),
+                               [&name](const DeviceInfo& entry) { return entry.name == name; }))
+        << "one entry per instance";
+
+    std::vector<ServiceInfo> resolved;
+    client.Resolve(*device, [&resolved](ServiceInfo&& service) { resolved.push_back(std::move(service)); });
+    ASSERT_TRUE(RunUntil(_ioService, [&] { return !resolved.empty(); })) << "not resolved";
+    const ServiceInfo& service = resolved.front();
+    EXPECT_EQ(name, service.name);
+    EXPECT_FALSE(service.hostName.empty());
+    EXPECT_NE(0u, service.address);
+    EXPECT_EQ(8443, service.port);
+    const std::map<std::string, std::string> txt{{"Vendor", "Keldra"}, {"Model", "Brisgo"}, {"Flag", ""}};
+    EXPECT_EQ(txt, service.txt);
+
+    {
+        std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
+        avahi_entry_group_free(group);
+    }
+    EXPECT_TRUE(RunUntil(_ioService, [&] { return !Lists(BrowseNow(client, "_https._tcp"), name); }))
+        << "the withdrawn service is still listed";
+}
+
+TEST_F(MDnsClientWithDaemon, BrowseFromTheHostThreadWhileTheLoopRuns)
+{
+    // As in the plug-in: the loop runs on the worker thread, the client is
+    // made, browsed and destroyed on the host's thread.
+    const std::string name = "plavo-H" + std::to_string(::getpid());
+    auto work = std::make_unique<boost::asio::io_service::work>(_ioService);
+    std::thread loop([this]() { _ioService.run(); });
+    auto client = std::make_unique<MDnsClient>(_ioService);
+    Publish(name, 443, {"Vendor=Keldra", "Model=Brisgo"});
+
+    bool listed = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!listed && std::chrono::steady_clock::now() < deadline) {
+        listed = Lists(BrowseNow(*client, "_https._tcp"), name);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // waiting for the daemon, not for time
+    }
+    client.reset();
+    work.reset();
+    _ioService.stop();
+    loop.join();
+    EXPECT_TRUE(listed);
+}
+
+TEST_F(MDnsClientWithDaemon, ResolvingAnUnknownInstanceNeverCallsBack)
+{
+    Oru::Testing::LogCapture log;
+    MDnsClient client(_ioService);
+    ASSERT_TRUE(RunUntil(_ioService, [&] { return log.CountContaining("Connected to the Avahi daemon") == 1; }));
+    bool called = false;
+    client.Resolve(DeviceInfo{"plavo-NOSUCHTHING", "_https._tcp", "local", -1},
+                   [&called](ServiceInfo&&) { called = true; });
+    // Avahi gives up after a few seconds.
+    EXPECT_TRUE(RunUntil(_ioService, [&] { return log.CountContaining("Failed to resolve plavo-NOSUCHTHING") == 1; },
+                         std::chrono::seconds(15)));
+    RunReady(_ioService);
+    EXPECT_FALSE(called);
+}
+
+}  // namespace
