@@ -67,7 +67,10 @@ const char* KeldraWebApi::MinimalVersion() { return s_minimalVersion; }
 bool KeldraWebApi::CheckMinimalVersion(const std::string& version)
 {
     const auto parsed = ParseVersion(version);
-    return parsed && *parsed >= *ParseVersion(s_minimalVersion);
+    // Named: Boost 1.74's optional<array> dereferenced as a temporary compares
+    // garbage in optimised builds (GCC 12, -O2 -DNDEBUG).
+    const auto minimal = ParseVersion(s_minimalVersion);
+    return parsed && minimal && *parsed >= *minimal;
 }
 
 std::string KeldraWebApi::GenerateLeavingHomeDateString(boost::gregorian::date date)
