@@ -38,21 +38,51 @@ std::string ByteText(unsigned char value)
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
 
+std::string WriteDateTime(const boost::posix_time::ptime& value, const std::string& format)
+{
+    std::ostringstream text;
+    text.imbue(std::locale(std::locale::classic(), new boost::posix_time::time_facet(format.c_str())));
+    text << value;
+    return text.str();
+}
+
 // Visits a decoded CO: which alternative it holds.
 const BaseStationCo* AsBaseStationCo(const DecodedCo& decoded) { return boost::get<BaseStationCo>(&decoded); }
 
+// Whether the installation has the station, thermostat or actor slot of a CO.
+// The station's counts are fixed at construction and safe to read here.
+bool IsConfigured(const BaseStationManager& manager, const BaseStationCo& co)
+{
+    const auto& stations = manager.GetBaseStations();
+    const std::size_t station = co.baseStation.ToDifference().Value();
+    if (station >= stations.size()) {
+        return false;
+    }
+    if (const auto* thermostatCo = boost::get<RoomThermostatCo>(&co.function)) {
+        return thermostatCo->GetIndex().ToDifference().Value() < stations[station]->GetRoomThermostatCount();
+    }
+    if (const auto* powerLevelCo = boost::get<PowerLevelCo>(&co.function)) {
+        return powerLevelCo->GetIndex().ToDifference().Value() < stations[station]->GetActorModuleCount();
+    }
+    return true;
+}
+
 // Runs a manager command for a value from the bus. The CO numbering covers
-// five stations with eight thermostats and twelve slots each; a CO of a
-// station, thermostat or slot that the installation does not have is
-// refused by the manager, and such a value is dropped here with a line.
+// five stations with eight thermostats and twelve slots each; a value on a CO
+// of a station, thermostat or slot that the installation does not have is
+// dropped here with a line before the manager sees it: the manager would
+// switch leaving-home mode off on every station before it refuses the index.
 template <typename Command>
-void ForConfiguredCo(const BaseStationCo& co, Command command)
+void ForConfiguredCo(const BaseStationManager& manager, const BaseStationCo& co, Command command)
 {
     try {
-        command();
+        if (IsConfigured(manager, co)) {
+            command();
+            return;
+        }
     } catch (const std::out_of_range&) {
-        ORU_LOG_WARN("Received value on CO " << co << " of a base station, thermostat or actor slot that is not configured");
     }
+    ORU_LOG_WARN("Received value on CO " << co << " of a base station, thermostat or actor slot that is not configured");
 }
 
 }  // namespace
@@ -421,7 +451,7 @@ void KeldraApp::OnValueReceived(int co, bool value)
     }
     switch (powerLevelCo->GetOffset().Value()) {
     case PowerLevelCoOffsetValue::PowerLevelStep:
-        ForConfiguredCo(*baseStationCo, [&]() {
+        ForConfiguredCo(*_baseStationManager, *baseStationCo, [&]() {
             _baseStationManager->SetPowerLevelUpDown(baseStationCo->baseStation.ToDifference().Value(),
                                                      powerLevelCo->GetIndex().ToDifference().Value(), value);
         });
@@ -472,11 +502,12 @@ void KeldraApp::OnValueReceived(int co, unsigned char value)
         if (!level) {
             ORU_LOG_WARN("PowerLevel - Value out of range (CO " << *baseStationCo << "): " << ByteText(value));
         }
-        ForConfiguredCo(*baseStationCo, [&]() { _baseStationManager->SetPowerLevelValue(station, slot, level); });
+        ForConfiguredCo(*_baseStationManager, *baseStationCo,
+                        [&]() { _baseStationManager->SetPowerLevelValue(station, slot, level); });
         return;
     }
     case PowerLevelCoOffsetValue::PowerLevelPercentInput:
-        ForConfiguredCo(*baseStationCo, [&]() {
+        ForConfiguredCo(*_baseStationManager, *baseStationCo, [&]() {
             _baseStationManager->SetPowerLevelPercent(station, slot, *KnxBytePercent::Create(value));
         });
         return;
@@ -534,7 +565,7 @@ void KeldraApp::OnValueReceived(int co, float value)
         if (!temperature) {
             ORU_LOG_INFO("SetpointTemperature - Value out of range (CO " << *baseStationCo << "): " << printed);
         }
-        ForConfiguredCo(*baseStationCo, [&]() {
+        ForConfiguredCo(*_baseStationManager, *baseStationCo, [&]() {
             _baseStationManager->SetSetpointTemperature(baseStationCo->baseStation.ToDifference().Value(),
                                                         thermostatCo->GetIndex().ToDifference().Value(), temperature);
         });
@@ -689,10 +720,18 @@ boost::optional<boost::posix_time::ptime> KeldraApp::ConvertDateToPtime(const st
                                                                         const std::string& format)
 {
     try {
-        std::istringstream text(date + "T" + time);
-        text.imbue(std::locale(std::locale::classic(), new boost::posix_time::time_input_facet(format)));
+        const std::string text = date + "T" + time;
+        std::istringstream input(text);
+        input.imbue(std::locale(std::locale::classic(), new boost::posix_time::time_input_facet(format)));
         boost::posix_time::ptime value(boost::posix_time::not_a_date_time);
-        text >> value;
+        input >> value;
+        // The reader is lenient: it fills in fields that are missing ("T"
+        // alone reads as 1999-01-01 00:00), carries minute 60 into the next
+        // hour and stops at the first character it does not need. A text
+        // matches only when it is exactly the value written in the format.
+        if (input.fail() || value.is_special() || WriteDateTime(value, format) != text) {
+            return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
+        }
         return value;
     } catch (const std::exception& error) {
         ORU_LOG_WARN("Failed to parse date (" << date << " " << time << "): " << error.what());
