@@ -111,6 +111,9 @@ TEST_F(EndToEndTest, SetpointFromTheBusReachesTheStationAndIsPublishedAtOnce)
     const auto published = Await(BusValue(3, "float 21.5"), received, PollTimeout);
     EXPECT_EQ(std::string::npos, Host().Output().substr(received, published - received).find(Station1Polled))
         << "a poll came between the write and its publication";
+    const auto delivery = ConsoleTime(Host().MatchingLines(Line("bus->app CO 2 ").regex).front());
+    const auto publication = ConsoleTime(Host().MatchingLines(BusValue(3, "float 21.5").regex, received).front());
+    EXPECT_LT(publication - delivery, std::chrono::milliseconds(2000));
     Await(Line("Set temperature setpoint to '21.5' (0/0)"), received, PollTimeout);
     Await(Line("# set temperature (0/0) done"), received, PollTimeout);
 
