@@ -589,7 +589,8 @@ const std::string Co2 = "2(BaseStationCo) (1|(1|2)=2)";
 
 const std::vector<RejectedCase> RejectedCases = {
     // bool
-    {"BoolOnZero", [](KeldraApp& a) { a.OnValueReceived(0, true); }, "Received unsupported bool on out-of-range  CO 0: true"},
+    {"BoolOnZero", [](KeldraApp& a) { a.OnValueReceived(0, true); },
+     "Received unsupported bool on out-of-range  CO 0: true"},
     {"BoolOn518", [](KeldraApp& a) { a.OnValueReceived(518, false); },
      "Received unsupported bool on out-of-range  CO 518: false"},
     {"BoolOnMinusOne", [](KeldraApp& a) { a.OnValueReceived(-1, true); },
@@ -676,7 +677,10 @@ class RejectedValueTest : public BusTest, public ::testing::WithParamInterface<R
 TEST_P(RejectedValueTest, LogsItsLineAndSendsNothing)
 {
     ASSERT_NO_FATAL_FAILURE(Start());
-    const auto requestsBefore = fixture->webApis.Created(0)->Requests().size() + fixture->webApis.Created(1)->Requests().size();
+    const auto allRequests = [this]() {
+        return fixture->webApis.Created(0)->Requests().size() + fixture->webApis.Created(1)->Requests().size();
+    };
+    const auto requestsBefore = allRequests();
 
     GetParam().send(*fixture->app);
     fixture->clock.Advance(StepWindow);
@@ -689,12 +693,13 @@ TEST_P(RejectedValueTest, LogsItsLineAndSendsNothing)
     EXPECT_THAT(fixture->host.Sent(), IsEmpty());
     EXPECT_THAT(fixture->errorCalls.Calls(), IsEmpty());
     // The polls of the 300 ms are the only requests.
-    EXPECT_EQ(fixture->webApis.Created(0)->Requests().size() + fixture->webApis.Created(1)->Requests().size(),
-              requestsBefore);
+    EXPECT_EQ(allRequests(), requestsBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, RejectedValueTest, ::testing::ValuesIn(RejectedCases),
-                         [](const ::testing::TestParamInfo<RejectedCase>& caseInfo) { return std::string(caseInfo.param.name); });
+                         [](const ::testing::TestParamInfo<RejectedCase>& caseInfo) {
+                             return std::string(caseInfo.param.name);
+                         });
 
 TEST_F(BusTest, GetValueIsNotSupportedForAnyType)
 {

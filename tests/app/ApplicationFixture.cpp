@@ -182,9 +182,7 @@ EtsParameters ParametersFor(const std::vector<SimulatedStation>& stations, std::
     return parameters;
 }
 
-int ThermostatCo(int station, int thermostat, int function) { return (station - 1) * 100 + (thermostat - 1) * 3 + function; }
-int PowerLevelCo(int station, int slot, int function) { return (station - 1) * 100 + (slot - 1) * 5 + function; }
-int GeneralCo(int station, int function) { return (station - 1) * 100 + function; }
+int PowerLevelCoNumber(int station, int slot, int function) { return (station - 1) * 100 + (slot - 1) * 5 + function; }
 
 std::vector<Oru::Testing::SentValue> SentOn(const Oru::Testing::RecordingHost& host, int co)
 {

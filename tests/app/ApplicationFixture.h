@@ -60,10 +60,8 @@ std::vector<SimulatedStation> DefaultStations();
 // (4-bit groups), thermostat IDs, and the absence mode.
 EtsParameters ParametersFor(const std::vector<SimulatedStation>& stations, std::int32_t absenceMode = 0);
 
-// Station-local CO numbers of station n (1-based) as the bus sees them.
-int ThermostatCo(int station, int thermostat, int function);
-int PowerLevelCo(int station, int slot, int function);
-int GeneralCo(int station, int function);
+// The CO number of a power level function (37..41) of a slot of a station.
+int PowerLevelCoNumber(int station, int slot, int function);
 
 // What the host recorded on one CO, comparable as a whole.
 std::vector<Oru::Testing::SentValue> SentOn(const Oru::Testing::RecordingHost& host, int co);

@@ -252,7 +252,9 @@ TEST_P(InitCaseTest, LogsItsFatalLinesAndSucceedsOnlyWhenUsable)
 }
 
 INSTANTIATE_TEST_SUITE_P(Parameters, InitCaseTest, ::testing::ValuesIn(InitCases),
-                         [](const ::testing::TestParamInfo<InitCase>& caseInfo) { return std::string(caseInfo.param.name); });
+                         [](const ::testing::TestParamInfo<InitCase>& caseInfo) {
+                             return std::string(caseInfo.param.name);
+                         });
 
 TEST_F(InitTest, AProblemOfTheSecondStationNamesIt)
 {
@@ -264,7 +266,8 @@ TEST_F(InitTest, AProblemOfTheSecondStationNamesIt)
     EXPECT_FALSE(two.Init());
 
     EXPECT_THAT(two.log.Messages(log4cplus::FATAL_LOG_LEVEL),
-                ElementsAre("Invalid number of rooms: 13, Base station 2", "Failed to read number of rooms, base station 2"));
+                ElementsAre("Invalid number of rooms: 13, Base station 2",
+                            "Failed to read number of rooms, base station 2"));
     // Station 1 was registered before the failure and stays.
     EXPECT_EQ(two.Manager()->GetBaseStations().size(), 1u);
 }

@@ -211,8 +211,10 @@ TEST_F(StatusTest, PowerLevelIsPublishedWithItsPercentage)
     const std::vector<unsigned> percent = {0, 25, 51, 76, 102, 127, 153, 178, 204, 229, 255};
     for (unsigned slot = 1; slot <= 11; ++slot) {
         SCOPED_TRACE(slot);
-        EXPECT_EQ(SentOn(fixture->host, PowerLevelCo(1, static_cast<int>(slot), 38)), OnCo(PowerLevelCo(1, static_cast<int>(slot), 38), {Byte(slot - 1)}));
-        EXPECT_EQ(SentOn(fixture->host, PowerLevelCo(1, static_cast<int>(slot), 40)), OnCo(PowerLevelCo(1, static_cast<int>(slot), 40), {Byte(percent[slot - 1])}));
+        const int levelCo = PowerLevelCoNumber(1, static_cast<int>(slot), 38);
+        const int percentCo = PowerLevelCoNumber(1, static_cast<int>(slot), 40);
+        EXPECT_EQ(SentOn(fixture->host, levelCo), OnCo(levelCo, {Byte(slot - 1)}));
+        EXPECT_EQ(SentOn(fixture->host, percentCo), OnCo(percentCo, {Byte(percent[slot - 1])}));
     }
 }
 

@@ -3,6 +3,7 @@
 // runs the event loop (virtual time advancing without pause, so the stations
 // are polled while the values arrive).
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -97,8 +98,8 @@ TEST(ApplicationThreadTest, ValuesFromTheHostsThreadReachTheStationsInOrderWhile
     std::size_t leaving = 0;
     for (const auto& request : fixture.WebApiOf(0)->Requests(RequestKind::LeavingHome)) {
         if (request.flag) {
-            EXPECT_EQ(request.arrival,
-                      ptime(boost::gregorian::date(2030, 1, 1), boost::posix_time::hours(static_cast<long>(2 * leaving % 24))));
+            const auto hour = boost::posix_time::hours(static_cast<long>(2 * leaving % 24));
+            EXPECT_EQ(request.arrival, ptime(boost::gregorian::date(2030, 1, 1), hour));
             ++leaving;
         }
     }
@@ -126,6 +127,29 @@ TEST(ApplicationThreadTest, ExitAfterTheEventLoopStoppedLeavesNothingRunning)
     EXPECT_EQ(fixture.exitCalls, 1);
     fixture.app.reset();
     fixture.clock.Advance(boost::chrono::seconds(30));
+}
+
+TEST(ApplicationThreadTest, DateAndTimeTextsAreReadOnSeveralThreadsAtOnce)
+{
+    // The readers of the two formats in use are shared by every thread.
+    const auto read = [](int offset, std::atomic<int>& wrong) {
+        for (int minute = 0; minute < 600; ++minute) {
+            const int value = (minute + offset) % 60;
+            const std::string text = (value < 10 ? "0" : "") + std::to_string(value);
+            const auto station = KeldraApp::ConvertDateToPtime("24-05-20", "10:" + text + ":00", "%y-%m-%dT%H:%M:%S");
+            const auto arrival = KeldraApp::ConvertDateToPtime("24-05-21", "12:" + text, "%y-%m-%dT%H:%M");
+            const auto garbage = KeldraApp::ConvertDateToPtime("24-05-21", "12:" + text + "x", "%y-%m-%dT%H:%M");
+            if (!station || station->time_of_day().minutes() != value || !arrival ||
+                arrival->time_of_day().minutes() != value || !garbage || !garbage->is_not_a_date_time()) {
+                ++wrong;
+            }
+        }
+    };
+    std::atomic<int> wrong{0};
+    std::thread other([&]() { read(17, wrong); });
+    read(0, wrong);
+    other.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
