@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "LogCapture.h"
@@ -9,140 +11,81 @@
 #include "discovery/BaseStationPollingHandler.h"
 
 using namespace Keldra;
-using Oru::Testing::LogCapture;
-using Oru::Testing::VirtualClockSystem;
-using Duration = VirtualClockSystem::Duration;
+using Lines = std::vector<std::string>;
+using Seconds = boost::chrono::seconds;
 
 namespace {
 
-constexpr Duration Milliseconds(long long count) { return boost::chrono::milliseconds(count); }
-constexpr Duration Seconds(long long count) { return boost::chrono::seconds(count); }
-
 class PollingHandlerTest : public ::testing::Test {
 protected:
-    PollingHandlerTest() : _start(_clock.GetNow()) {}
-
     TimerFactory Timers()
     {
         return [this]() { return _clock.CreateTimer(); };
     }
 
-    // A polling function that records the moment of each poll, in
-    // milliseconds since the test began, under the given name.
+    // Records each poll as "name@milliseconds since the test began".
     BaseStationPollingHandler::PollingFunction Recorder(const std::string& name)
     {
-        return [this, name](CancellationToken&) { _polls.push_back(name + "@" + std::to_string(Now())); };
+        return [this, name](CancellationToken&) {
+            const auto elapsed = boost::chrono::duration_cast<boost::chrono::milliseconds>(_clock.GetNow() - _start);
+            _polls.push_back(name + "@" + std::to_string(elapsed.count()));
+        };
     }
 
-    long long Now() { return boost::chrono::duration_cast<boost::chrono::milliseconds>(_clock.GetNow() - _start).count(); }
-
-    LogCapture _log;
-    VirtualClockSystem _clock;
-    VirtualClockSystem::TimePoint _start;
-    std::vector<std::string> _polls;
+    Oru::Testing::LogCapture _log;
+    Oru::Testing::VirtualClockSystem _clock;
+    Oru::Testing::VirtualClockSystem::TimePoint _start = _clock.GetNow();
+    Lines _polls;
 };
 
-TEST_F(PollingHandlerTest, FirstPollRunsOnTheEventLoopThenEveryFiveSecondsExactly)
-{
-    BaseStationPollingHandler handler(Timers());
-    handler.RegisterPollingFunctionStatus(Recorder("A"));
-    handler.Start();
-    EXPECT_TRUE(_polls.empty()) << "the first poll is not made inside Start";
-
-    _clock.RunPending();
-    EXPECT_EQ(std::vector<std::string>({"A@0"}), _polls);
-
-    _clock.Advance(Milliseconds(4999));
-    EXPECT_EQ(std::vector<std::string>({"A@0"}), _polls);
-    _clock.Advance(Milliseconds(1));
-    EXPECT_EQ(std::vector<std::string>({"A@0", "A@5000"}), _polls);
-
-    _clock.Advance(Seconds(10));
-    EXPECT_EQ(std::vector<std::string>({"A@0", "A@5000", "A@10000", "A@15000"}), _polls);
-    EXPECT_EQ(1U, _clock.PendingWaitCount());
-    EXPECT_TRUE(_log.Entries().empty());
-}
-
-// Operations on one handler and the polls they lead to.
-struct Step {
-    enum Kind { Register, Start, Stop, Advance } kind;
-    std::string name;  // Register: the polling function's name
-    Duration duration;  // Advance
-};
-
-Step RegisterStep(const std::string& name) { return {Step::Register, name, Duration::zero()}; }
-const Step StartStep{Step::Start, "", Duration::zero()};
-const Step StopStep{Step::Stop, "", Duration::zero()};
-Step AdvanceStep(Duration duration) { return {Step::Advance, "", duration}; }
-
-struct Scenario {
-    std::string description;
-    std::vector<Step> steps;
-    std::vector<std::string> polls;
-};
-
+// "RA" registers the function A, "S" starts, "T" stops, "+5000" advances
+// the clock by milliseconds; then the handler is destroyed.
 TEST_F(PollingHandlerTest, StartStopAndRegistrationScenarios)
 {
-    const std::vector<Scenario> scenarios = {
-        {"Start twice at once polls once per period",
-         {RegisterStep("A"), StartStep, StartStep, AdvanceStep(Seconds(10))},
-         {"A@0", "A@5000", "A@10000"}},
-        {"Start again while active keeps the rhythm",
-         {RegisterStep("A"), StartStep, AdvanceStep(Seconds(2)), StartStep, AdvanceStep(Seconds(8))},
-         {"A@0", "A@5000", "A@10000"}},
-        {"Stop then Start polls at once again",
-         {RegisterStep("A"), StartStep, AdvanceStep(Seconds(2)), StopStep, AdvanceStep(Seconds(10)), StartStep,
-          AdvanceStep(Milliseconds(4999)), AdvanceStep(Milliseconds(1))},
-         {"A@0", "A@12000", "A@17000"}},
-        {"Stop before the first poll polls nothing",
-         {RegisterStep("A"), StartStep, StopStep, AdvanceStep(Seconds(20))},
-         {}},
-        {"Stop and Start before the first poll ran polls once",
-         {RegisterStep("A"), StartStep, StopStep, StartStep, AdvanceStep(Seconds(5))},
-         {"A@0", "A@5000"}},
-        {"Stop twice is harmless",
-         {RegisterStep("A"), StartStep, AdvanceStep(Seconds(1)), StopStep, StopStep, AdvanceStep(Seconds(20))},
-         {"A@0"}},
-        {"Start and Stop without a registered function do nothing",
-         {StartStep, StopStep, StartStep, AdvanceStep(Seconds(20))},
-         {}},
-        {"Registering replaces the function and needs Start again",
-         {RegisterStep("A"), StartStep, AdvanceStep(Seconds(2)), RegisterStep("B"), AdvanceStep(Seconds(10)),
-          StartStep, AdvanceStep(Seconds(5))},
+    const std::tuple<const char*, const char*, Lines> scenarios[] = {
+        {"first poll on the event loop, not in Start", "RA S T +20000", {}},
+        {"then every five seconds exactly", "RA S +4999", {"A@0"}},
+        {"then every five seconds exactly", "RA S +5000 +10000", {"A@0", "A@5000", "A@10000", "A@15000"}},
+        {"Start twice at once polls once per period", "RA S S +10000", {"A@0", "A@5000", "A@10000"}},
+        {"Start again while active keeps the rhythm", "RA S +2000 S +8000", {"A@0", "A@5000", "A@10000"}},
+        {"Stop then Start polls at once again", "RA S +2000 T +10000 S +4999 +1", {"A@0", "A@12000", "A@17000"}},
+        {"Stop and Start before the first poll ran polls once", "RA S T S +5000", {"A@0", "A@5000"}},
+        {"Stop twice is harmless", "RA S +1000 T T +20000", {"A@0"}},
+        {"Start and Stop without a registered function do nothing", "S T S +20000", {}},
+        {"Registering replaces the function and needs Start again", "RA S +2000 RB +10000 S +5000",
          {"A@0", "B@12000", "B@17000"}},
-        {"Registering before Start polls only the newer function",
-         {RegisterStep("A"), RegisterStep("B"), StartStep, AdvanceStep(Seconds(5))},
-         {"B@0", "B@5000"}},
-        {"Stop after a replacement stops the new function",
-         {RegisterStep("A"), StartStep, RegisterStep("B"), StartStep, AdvanceStep(Seconds(1)), StopStep,
-          AdvanceStep(Seconds(10))},
-         {"B@0"}},
+        {"Registering before Start polls only the newer function", "RA RB S +5000", {"B@0", "B@5000"}},
+        {"Stop after a replacement stops the new function", "RA S RB S +1000 T +10000", {"B@0"}},
+        {"destroyed with the first poll's completion queued", "RA S", {}},
     };
-    for (const auto& scenario : scenarios) {
-        SCOPED_TRACE(scenario.description);
+    for (const auto& [description, steps, polls] : scenarios) {
+        SCOPED_TRACE(steps);
         _polls.clear();
         _start = _clock.GetNow();
         {
             BaseStationPollingHandler handler(Timers());
-            for (const auto& step : scenario.steps) {
-                switch (step.kind) {
-                case Step::Register: handler.RegisterPollingFunctionStatus(Recorder(step.name)); break;
-                case Step::Start: handler.Start(); break;
-                case Step::Stop: handler.Stop(); break;
-                case Step::Advance: _clock.Advance(step.duration); break;
+            std::istringstream words(steps);
+            for (std::string step; words >> step;) {
+                if (step[0] == 'R') {
+                    handler.RegisterPollingFunctionStatus(Recorder(step.substr(1)));
+                } else if (step[0] == '+') {
+                    _clock.Advance(boost::chrono::milliseconds(std::stoi(step.substr(1))));
+                } else {
+                    step == "S" ? handler.Start() : handler.Stop();
                 }
             }
-            EXPECT_EQ(scenario.polls, _polls);
         }
-        _clock.RunPending();
+        _clock.RunPending();  // completions that come after the destruction
+        EXPECT_EQ(polls, _polls) << description;
         EXPECT_EQ(0U, _clock.PendingWaitCount());
         EXPECT_EQ(0U, _clock.TimerCount());
     }
+    EXPECT_TRUE(_log.Entries().empty());
 }
 
 TEST_F(PollingHandlerTest, EveryCycleFromTheSecondOnCancelsWhatThePreviousPollLeftInFlight)
 {
-    std::vector<std::string> events;
+    Lines events;
     std::vector<CancellationToken::Registration> requests;
     std::vector<const CancellationToken*> tokens;
     BaseStationPollingHandler handler(Timers());
@@ -152,131 +95,54 @@ TEST_F(PollingHandlerTest, EveryCycleFromTheSecondOnCancelsWhatThePreviousPollLe
         tokens.push_back(&token);
         requests.push_back(token.OnCancel([&events, request]() { events.push_back("abandon " + request); }));
     });
-
     handler.Start();
-    _clock.RunPending();
-    EXPECT_EQ(std::vector<std::string>({"poll request1"}), events);
-
     _clock.Advance(Seconds(5));
-    EXPECT_EQ(std::vector<std::string>({"poll request1", "abandon request1", "poll request2"}), events);
-
-    // A request that completed withdrew its action: nothing to abandon.
-    requests.back().Reset();
+    requests.back().Reset();  // request2 completed and withdrew its action
     _clock.Advance(Seconds(5));
-    EXPECT_EQ(std::vector<std::string>({"poll request1", "abandon request1", "poll request2", "poll request3"}),
-              events);
-
     // Neither Stop nor the immediate poll of a restart cancels the token.
-    events.clear();
     handler.Stop();
     handler.Start();
-    _clock.RunPending();
-    EXPECT_EQ(std::vector<std::string>({"poll request4"}), events);
     _clock.Advance(Seconds(5));
-    EXPECT_EQ(std::vector<std::string>({"poll request4", "abandon request3", "abandon request4", "poll request5"}),
+    EXPECT_EQ((Lines{"poll request1", "abandon request1", "poll request2", "poll request3", "poll request4",
+                     "abandon request3", "abandon request4", "poll request5"}),
               events);
-
-    ASSERT_EQ(5U, tokens.size());
     for (const auto* token : tokens) {
         EXPECT_EQ(tokens.front(), token) << "every poll gets the beacon's one token";
         EXPECT_NE(&handler.GetCancellationToken(), token);
     }
 }
 
-TEST_F(PollingHandlerTest, DestructionWithWaitsPendingOrQueuedIsClean)
+TEST_F(PollingHandlerTest, ThePollingFunctionMayDestroyReplaceOrStopItsOwnPolling)
 {
-    // A wait pending for the next period.
-    {
-        BaseStationPollingHandler handler(Timers());
-        handler.RegisterPollingFunctionStatus(Recorder("A"));
-        handler.Start();
-        _clock.RunPending();
-        EXPECT_EQ(1U, _clock.PendingWaitCount());
-    }
-    EXPECT_EQ(0U, _clock.PendingWaitCount());
-    EXPECT_EQ(0U, _clock.TimerCount());
-    // The immediate first wait has already completed and its handler is
-    // queued when the handler is destroyed.
-    {
-        BaseStationPollingHandler handler(Timers());
-        handler.RegisterPollingFunctionStatus(Recorder("B"));
-        handler.Start();
-    }
-    _clock.Advance(Seconds(20));
-    EXPECT_EQ(std::vector<std::string>({"A@0"}), _polls);
-    EXPECT_EQ(0U, _clock.TimerCount());
-}
-
-TEST_F(PollingHandlerTest, ThePollingFunctionMayDestroyOrReplaceItsOwnBeacon)
-{
-    auto handler = std::make_unique<BaseStationPollingHandler>(Timers());
-    handler->RegisterPollingFunctionStatus([&](CancellationToken&) {
-        _polls.push_back("A@" + std::to_string(Now()));
-        handler.reset();
+    auto destroyed = std::make_unique<BaseStationPollingHandler>(Timers());
+    destroyed->RegisterPollingFunctionStatus([&](CancellationToken& token) {
+        Recorder("A")(token);
+        destroyed.reset();
     });
-    handler->Start();
+    destroyed->Start();
     _clock.Advance(Seconds(20));
-    EXPECT_EQ(std::vector<std::string>({"A@0"}), _polls);
     EXPECT_EQ(0U, _clock.TimerCount());
 
-    _polls.clear();
+    BaseStationPollingHandler stopped(Timers());
+    stopped.RegisterPollingFunctionStatus([&](CancellationToken& token) {
+        Recorder("B")(token);
+        stopped.Stop();
+    });
+    stopped.Start();
+    _clock.Advance(Seconds(20));
+    EXPECT_EQ(0U, _clock.PendingWaitCount());
+
     _start = _clock.GetNow();
     BaseStationPollingHandler replacing(Timers());
-    replacing.RegisterPollingFunctionStatus([&](CancellationToken&) {
-        _polls.push_back("A@" + std::to_string(Now()));
-        replacing.RegisterPollingFunctionStatus(Recorder("B"));
+    replacing.RegisterPollingFunctionStatus([&](CancellationToken& token) {
+        Recorder("C")(token);
+        replacing.RegisterPollingFunctionStatus(Recorder("D"));
         replacing.Start();
     });
     replacing.Start();
     _clock.Advance(Seconds(5));
-    EXPECT_EQ(std::vector<std::string>({"A@0", "B@0", "B@5000"}), _polls);
+    EXPECT_EQ((Lines{"A@0", "B@20000", "C@0", "D@0", "D@5000"}), _polls);
     EXPECT_EQ(1U, _clock.PendingWaitCount());
-}
-
-TEST_F(PollingHandlerTest, ThePollingFunctionMayStopPolling)
-{
-    BaseStationPollingHandler handler(Timers());
-    handler.RegisterPollingFunctionStatus([&](CancellationToken&) {
-        _polls.push_back("A@" + std::to_string(Now()));
-        handler.Stop();
-    });
-    handler.Start();
-    _clock.Advance(Seconds(20));
-    EXPECT_EQ(std::vector<std::string>({"A@0"}), _polls);
-    EXPECT_EQ(0U, _clock.PendingWaitCount());
-}
-
-TEST_F(PollingHandlerTest, BeaconRunsOnTheTimersEventLoopWithItsOwnDelays)
-{
-    BaseStationPollingHandler::PollingBeacon beacon(Timers(), Seconds(1), Seconds(3), Recorder("A"));
-    EXPECT_EQ(&_clock.GetIoService(), &beacon.GetIoService());
-    beacon.Start();
-    _clock.Advance(Milliseconds(999));
-    EXPECT_TRUE(_polls.empty());
-    _clock.Advance(Seconds(7));
-    EXPECT_EQ(std::vector<std::string>({"A@1000", "A@4000", "A@7000"}), _polls);
-
-    // One poll at once and the next wait restarted from here.
-    beacon.ContinueSearch();
-    _clock.Advance(Seconds(3));
-    EXPECT_EQ(std::vector<std::string>({"A@1000", "A@4000", "A@7000", "A@7999", "A@10999"}), _polls);
-}
-
-TEST(PollingHandlerDeathTest, APollOutsideTheActiveStateIsAProgrammingError)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    VirtualClockSystem clock;
-    BaseStationPollingHandler::PollingBeacon beacon([&clock]() { return clock.CreateTimer(); }, Duration::zero(),
-                                                    Seconds(5), [](CancellationToken&) {});
-    EXPECT_DEATH(beacon.ContinueSearch(), "FATAL .* ORU_ASSERT2\\(_isActive\\) failed");
-}
-
-TEST(PollingHandlerDeathTest, AMissingTimerIsAProgrammingError)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    BaseStationPollingHandler handler([]() { return std::unique_ptr<Oru::WaitableTimer>(); });
-    EXPECT_DEATH(handler.RegisterPollingFunctionStatus([](CancellationToken&) {}),
-                 "FATAL .* ORU_ASSERT2\\(_timer != nullptr\\) failed");
 }
 
 }  // namespace

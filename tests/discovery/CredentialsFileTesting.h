@@ -1,5 +1,6 @@
-// Helpers of the credentials file tests: a fresh directory per test, file
-// contents, modes and identities, and the texts of the logged paths.
+// What the credentials file tests share: a fixture with a fresh directory,
+// the file's path in it and the log, file contents and modes, the exact
+// bytes of the file, and the credentials a fresh reader finds.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,44 +13,14 @@
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include "LogCapture.h"
+#include "discovery/KeldraConfigurationReader.h"
+#include "discovery/KeldraProductWebService.h"
 
 namespace Keldra {
 namespace Testing {
-
-// A new empty directory, removed with everything in it at destruction.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory()
-        : _path(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("keldra-test-%%%%-%%%%-%%%%"))
-    {
-        boost::filesystem::create_directory(_path);
-    }
-    ~TemporaryDirectory()
-    {
-        boost::system::error_code ignored;
-        boost::filesystem::permissions(_path, boost::filesystem::owner_all, ignored);
-        boost::filesystem::remove_all(_path, ignored);
-    }
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-    const boost::filesystem::path& Path() const { return _path; }
-
-private:
-    boost::filesystem::path _path;
-};
-
-// Sets the process's umask for the lifetime of the object.
-class ScopedUmask {
-public:
-    explicit ScopedUmask(mode_t mask) : _previous(umask(mask)) {}
-    ~ScopedUmask() { umask(_previous); }
-    ScopedUmask(const ScopedUmask&) = delete;
-    ScopedUmask& operator=(const ScopedUmask&) = delete;
-
-private:
-    mode_t _previous;
-};
 
 inline std::string ReadBytes(const boost::filesystem::path& path)
 {
@@ -59,18 +30,13 @@ inline std::string ReadBytes(const boost::filesystem::path& path)
     return content.str();
 }
 
-inline void WriteBytes(const boost::filesystem::path& path, const std::string& content)
+// A lastWriteTime of 0 leaves the time as the write made it.
+inline void WriteBytes(const boost::filesystem::path& path, const std::string& content, std::time_t lastWriteTime = 0)
 {
-    boost::filesystem::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << content;
-    ASSERT_TRUE(file.good()) << path;
-}
-
-// Writes the content and gives the file the last-write time.
-inline void WriteBytes(const boost::filesystem::path& path, const std::string& content, std::time_t lastWriteTime)
-{
-    WriteBytes(path, content);
-    boost::filesystem::last_write_time(path, lastWriteTime);
+    boost::filesystem::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    if (lastWriteTime != 0) {
+        boost::filesystem::last_write_time(path, lastWriteTime);
+    }
 }
 
 inline struct stat Status(const boost::filesystem::path& path)
@@ -80,8 +46,6 @@ inline struct stat Status(const boost::filesystem::path& path)
     return status;
 }
 
-inline mode_t PermissionBits(const boost::filesystem::path& path) { return Status(path).st_mode & 07777; }
-
 // The path as log lines show it: in double quotes.
 inline std::string Quoted(const boost::filesystem::path& path)
 {
@@ -90,7 +54,6 @@ inline std::string Quoted(const boost::filesystem::path& path)
     return text.str();
 }
 
-// The names in a directory.
 inline std::vector<std::string> Listing(const boost::filesystem::path& directory)
 {
     std::vector<std::string> names;
@@ -101,29 +64,66 @@ inline std::vector<std::string> Listing(const boost::filesystem::path& directory
     return names;
 }
 
-// The text of the initial credentials file, byte for byte.
-inline std::string InitialFile()
+// "user/password", or "(none)".
+inline std::string Describe(const boost::optional<Credentials>& credentials)
 {
-    return "{\n"
-           "  \"baseStations\" : [\n"
-           "    {\n"
-           "      \"index\" : 0\n"
-           "    },\n"
-           "    {\n"
-           "      \"index\" : 1\n"
-           "    },\n"
-           "    {\n"
-           "      \"index\" : 2\n"
-           "    },\n"
-           "    {\n"
-           "      \"index\" : 3\n"
-           "    },\n"
-           "    {\n"
-           "      \"index\" : 4\n"
-           "    }\n"
-           "  ]\n"
-           "}\n";
+    return credentials ? credentials->username + "/" + credentials->password : "(none)";
 }
+
+// The credentials a fresh reader finds in the file.
+inline std::string ReadCredentials(const boost::filesystem::path& path, unsigned char index)
+{
+    KeldraConfigurationReader reader(path);
+    reader.UpdateCredentials();
+    return Describe(reader.GetCredentials(index));
+}
+
+class NoCommonWebService final : public Oru::ICommonWebService {};
+
+inline rapidjson::Document Json(const std::string& text)
+{
+    rapidjson::Document document;
+    document.Parse(text.data(), text.size());
+    EXPECT_FALSE(document.HasParseError()) << text;
+    return document;
+}
+
+// Under a lax umask: the writer must make the file private itself.
+class CredentialsFileFixture : public testing::Test {
+protected:
+    CredentialsFileFixture() { boost::filesystem::create_directory(_directory); }
+    ~CredentialsFileFixture() override
+    {
+        boost::filesystem::remove_all(_directory);
+        umask(_umask);
+    }
+
+    const mode_t _umask = umask(0);
+    const boost::filesystem::path _directory =
+        boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("keldra-test-%%%%-%%%%-%%%%");
+    boost::filesystem::path _path = _directory / "orubasestationconfig.json";
+    Oru::Testing::LogCapture _log;
+};
+
+const AtomicWriteStep AllWriteSteps[] = {AtomicWriteStep::TemporaryCreated, AtomicWriteStep::ContentWritten,
+                                         AtomicWriteStep::ContentSynced,    AtomicWriteStep::TemporaryClosed,
+                                         AtomicWriteStep::Installed,        AtomicWriteStep::DirectorySynced};
+
+// The credentials of index 0: "admin" and the Base64 of "secret".
+const char* const AdminFile = R"({"baseStations": [{"index": 0, "username": "admin", "credentials": "c2VjcmV0"}]})";
+const char* const SetIndex2 = R"({"index": 2, "username": "admin", "credentials": "c2VjcmV0"})";
+
+// The initial file, and the file after SetIndex2 on it: the changed entry
+// moves to the end, in the four-space layout.
+const char* const InitialFile = "{\n  \"baseStations\" : [\n    {\n      \"index\" : 0\n    },\n    {\n"
+                                "      \"index\" : 1\n    },\n    {\n      \"index\" : 2\n    },\n    {\n"
+                                "      \"index\" : 3\n    },\n    {\n      \"index\" : 4\n    }\n  ]\n}\n";
+const char* const RewrittenFile = "{\n    \"baseStations\" : [\n        {\n            \"index\" : 0\n        },\n"
+                                  "        {\n            \"index\" : 1\n        },\n        {\n"
+                                  "            \"index\" : 3\n        },\n        {\n            \"index\" : 4\n"
+                                  "        },\n        {\n            \"index\" : 2,\n"
+                                  "            \"username\" : \"admin\",\n"
+                                  "            \"credentials\" : \"c2VjcmV0\"\n        }\n    ]\n}";
 
 }  // namespace Testing
 }  // namespace Keldra

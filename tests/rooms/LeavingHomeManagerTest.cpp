@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <limits>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <boost/date_time/gregorian/gregorian_types.hpp>
@@ -16,316 +15,123 @@
 
 using namespace boost::posix_time;
 using boost::gregorian::date;
+using boost::gregorian::days;
 using Keldra::LeavingHomeManager;
 using Oru::Testing::LogCapture;
 using Oru::Testing::VirtualClockSystem;
-using AbsenceMode = LeavingHomeManager::AbsenceMode;
+using Lines = std::vector<std::string>;
+using Nanoseconds = boost::chrono::nanoseconds;
+const auto Info = log4cplus::INFO_LOG_LEVEL;
 
 namespace {
 
-const std::string NotMoreThanOneDay = "arrivalDateTime is not more than one day in the future";
-const std::string InvalidArrivalDate = "arrivalDate is not a valid date, unable to generate arrivalDateTime";
-const std::string InvalidStationTime =
-    "baseStationDateTime is not a valid date and time, unable to verify arrivalDateTime";
-
 const date D(2024, 3, 10);
+const boost::optional<ptime> None;
+OruApp::TimeOfDay Time(int hhmm) { return *OruApp::TimeOfDay::Create(hhmm / 100, hhmm % 100); }
 
-OruApp::TimeOfDay Time(int hour, int minute) { return *OruApp::TimeOfDay::Create(hour, minute); }
-
-// The last info line, or "" when none was logged.
-std::string LastInfo(const LogCapture& log)
+TEST(LeavingHomeManager, AbsenceModeAndItsConfigurationLine)
 {
-    const auto lines = log.Messages(log4cplus::INFO_LOG_LEVEL);
-    return lines.empty() ? std::string() : lines.back();
-}
-
-// A clock whose monotonic time the test sets directly, for time points no
-// real clock reaches.
-class SettableClock final : public Oru::ClockSystem {
-public:
-    boost::asio::io_service& GetIoService() const override { return _ioService; }
-    std::unique_ptr<Oru::WaitableTimer> CreateTimer() override { return nullptr; }
-    TimePoint GetNow() override { return now; }
-
-    TimePoint now;
-
-private:
-    mutable boost::asio::io_service _ioService;
-};
-
-class LeavingHomeManagerTest : public testing::Test {
-protected:
-    // Station time 10:00 on day D, reported two hours ago: the station's
-    // current time is 12:00 on D.
-    void ReportStationTenOClockTwoHoursAgo()
-    {
-        manager.UpdateBaseStationDateTime(ptime(D, hours(10)));
-        clock.Advance(boost::chrono::hours(2));
-    }
-
-    LogCapture log;
-    VirtualClockSystem clock;
-    LeavingHomeManager manager{clock, AbsenceMode::OneMeansAbsent};
-};
-
-}  // namespace
-
-TEST(LeavingHomeManagerPolarity, ModeDecidesWhichBusValueMeansAbsent)
-{
-    struct Case {
-        AbsenceMode mode;
-        const char* configurationLine;
-        bool busValue;
-        bool leavingHomeActive;
-    };
-    const Case cases[] = {
-        {AbsenceMode::OneMeansAbsent, "Absence mode configuration: 0: at home, 1: absent", false, false},
-        {AbsenceMode::OneMeansAbsent, "Absence mode configuration: 0: at home, 1: absent", true, true},
-        {AbsenceMode::ZeroMeansAbsent, "Absence mode configuration: 0: absent, 1: at home", false, true},
-        {AbsenceMode::ZeroMeansAbsent, "Absence mode configuration: 0: absent, 1: at home", true, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.configurationLine) + ", bus value " + std::to_string(c.busValue));
+    const std::string oneAbsent = "Absence mode configuration: 0: at home, 1: absent",
+                      zeroAbsent = "Absence mode configuration: 0: absent, 1: at home";
+    // A value outside the enumeration behaves as mode 0.
+    for (const auto& [mode, zeroMeansAbsent, line] : {std::make_tuple(0, false, oneAbsent),
+                                                      std::make_tuple(1, true, zeroAbsent),
+                                                      std::make_tuple(7, false, oneAbsent)}) {
         LogCapture log;
         VirtualClockSystem clock;
-        const LeavingHomeManager manager(clock, c.mode);
-        EXPECT_EQ(log.Messages(log4cplus::INFO_LOG_LEVEL), std::vector<std::string>{c.configurationLine});
-        EXPECT_EQ(manager.GetLeavingHomeMode() != c.busValue, c.leavingHomeActive);
+        const LeavingHomeManager manager(clock, static_cast<LeavingHomeManager::AbsenceMode>(mode));
+        EXPECT_EQ(log.Messages(Info), Lines{line});
+        EXPECT_EQ(manager.GetLeavingHomeMode(), zeroMeansAbsent) << mode;
     }
 }
 
-TEST(LeavingHomeManagerPolarity, ValueOutsideTheEnumerationBehavesAsModeZero)
+// The arrival is accepted only when it lies at least one day after the
+// station's current time: its last report plus the monotonic time since,
+// in whole milliseconds. Anything else gives no arrival and one info line.
+TEST(LeavingHomeManager, ArrivalDateTime)
 {
-    LogCapture log;
-    VirtualClockSystem clock;
-    const LeavingHomeManager manager(clock, static_cast<AbsenceMode>(7));
-    EXPECT_FALSE(manager.GetLeavingHomeMode());
-    EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Absence mode configuration: 0: at home, 1: absent"), 1u);
-}
-
-TEST_F(LeavingHomeManagerTest, EachMissingInputGivesNoArrivalAndItsLine)
-{
-    struct Case {
-        bool date;
-        bool time;
-        bool stationTime;
-        const char* line;
-    };
-    const Case cases[] = {
-        {false, false, false, "arrivalDate is not set, unable to generate arrivalDateTime"},
-        {false, true, true, "arrivalDate is not set, unable to generate arrivalDateTime"},
-        {true, false, false, "arrivalTime is not set, unable to generate arrivalDateTime"},
-        {true, false, true, "arrivalTime is not set, unable to generate arrivalDateTime"},
-        {true, true, false, "baseStationDateTime is not set, unable to verify arrivalDateTime"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        LogCapture caseLog;
-        LeavingHomeManager fresh(clock, AbsenceMode::OneMeansAbsent);
-        if (c.date) {
-            fresh.UpdateArrivalDate(ptime(D + boost::gregorian::days(5)));
-        }
-        if (c.time) {
-            fresh.UpdateArrivalTime(Time(12, 0));
-        }
-        if (c.stationTime) {
-            fresh.UpdateBaseStationDateTime(ptime(D, hours(10)));
-        }
-        caseLog.Clear();
-        EXPECT_EQ(fresh.GetArrivalDateTime(), boost::none);
-        EXPECT_EQ(caseLog.Messages(log4cplus::INFO_LOG_LEVEL), std::vector<std::string>{c.line});
-    }
-}
-
-TEST_F(LeavingHomeManagerTest, ArrivalMustLieAtLeastOneDayAfterTheStationsCurrentTime)
-{
-    ReportStationTenOClockTwoHoursAgo();
-    const date nextDay = D + boost::gregorian::days(1);
-    manager.UpdateArrivalDate(ptime(nextDay));
-
-    manager.UpdateArrivalTime(Time(11, 59));
-    EXPECT_EQ(manager.GetArrivalDateTime(), boost::none);
-    EXPECT_EQ(LastInfo(log), NotMoreThanOneDay);
-
-    log.Clear();
-    manager.UpdateArrivalTime(Time(12, 0));
-    EXPECT_EQ(manager.GetArrivalDateTime(), ptime(nextDay, hours(12)));
-    EXPECT_TRUE(log.Messages(log4cplus::INFO_LOG_LEVEL).empty());
-}
-
-TEST_F(LeavingHomeManagerTest, ElapsedTimeIsTruncatedToWholeMilliseconds)
-{
-    manager.UpdateBaseStationDateTime(ptime(D, hours(10)));
-    clock.Advance(boost::chrono::hours(2) + boost::chrono::nanoseconds(999999));
-    manager.UpdateArrivalDate(ptime(D + boost::gregorian::days(1)));
-    manager.UpdateArrivalTime(Time(12, 0));
-    EXPECT_EQ(manager.GetArrivalDateTime(), ptime(D + boost::gregorian::days(1), hours(12)));
-
-    clock.Advance(boost::chrono::nanoseconds(1));
-    EXPECT_EQ(manager.GetArrivalDateTime(), boost::none);
-}
-
-TEST_F(LeavingHomeManagerTest, SecondsOfTheArrivalTimeAreIgnoredButTheDatesTimeOfDayIsKept)
-{
-    ReportStationTenOClockTwoHoursAgo();
-    const date later = D + boost::gregorian::days(3);
-    manager.UpdateArrivalTime(*OruApp::TimeOfDay::FromBoostPosixPtime(ptime(later, hours(12) + seconds(59))));
-
-    manager.UpdateArrivalDate(ptime(later));
-    EXPECT_EQ(manager.GetArrivalDateTime(), ptime(later, hours(12)));
-
-    manager.UpdateArrivalDate(ptime(later, seconds(30)));
-    EXPECT_EQ(manager.GetArrivalDateTime(), ptime(later, hours(12) + seconds(30)));
-}
-
-TEST_F(LeavingHomeManagerTest, OnlyTheMonotonicClockAndTheStationsTimeCount)
-{
-    // Station dates far from the gateway's own date: the result follows the
-    // station's report and the monotonic time since, nothing else.
-    for (const int year : {1970, 2150, 9000}) {
-        SCOPED_TRACE(year);
-        const date reported(year, 6, 1);
-        manager.UpdateBaseStationDateTime(ptime(reported, hours(8)));
-        manager.UpdateArrivalDate(ptime(reported + boost::gregorian::days(3)));
-        manager.UpdateArrivalTime(Time(8, 0));
-        EXPECT_EQ(manager.GetArrivalDateTime(), ptime(reported + boost::gregorian::days(3), hours(8)));
-
-        clock.Advance(boost::chrono::hours(48));
-        EXPECT_EQ(manager.GetArrivalDateTime(), ptime(reported + boost::gregorian::days(3), hours(8)));
-        clock.Advance(boost::chrono::milliseconds(1));
-        EXPECT_EQ(manager.GetArrivalDateTime(), boost::none);
-    }
-}
-
-TEST_F(LeavingHomeManagerTest, TimeOfDayLimits)
-{
-    ReportStationTenOClockTwoHoursAgo();
-    struct Case {
-        int dayOffset;
-        int hour;
-        int minute;
-        bool accepted;
-    };
-    const Case cases[] = {
-        {1, 0, 0, false}, {1, 23, 59, true}, {2, 0, 0, true}, {2, 23, 59, true}, {0, 23, 59, false},
-    };
-    for (const auto& c : cases) {
-        const ptime expected(D + boost::gregorian::days(c.dayOffset), hours(c.hour) + minutes(c.minute));
-        SCOPED_TRACE(to_simple_string(expected));
-        manager.UpdateArrivalDate(ptime(D + boost::gregorian::days(c.dayOffset)));
-        manager.UpdateArrivalTime(Time(c.hour, c.minute));
-        EXPECT_EQ(manager.GetArrivalDateTime(), c.accepted ? boost::optional<ptime>(expected) : boost::none);
-    }
-}
-
-TEST_F(LeavingHomeManagerTest, SpecialOrOutOfRangeArrivalDatesAreNotAccepted)
-{
-    ReportStationTenOClockTwoHoursAgo();
-    manager.UpdateArrivalTime(Time(12, 0));
     struct Case {
         const char* name;
-        ptime arrivalDate;
+        boost::optional<ptime> station;  // reported at the start
+        Nanoseconds elapsed;
+        boost::optional<ptime> arrivalDate;
+        int arrivalTime;  // hhmm, -1: not set
+        boost::optional<ptime> arrival;
         std::string line;
     };
+    const ptime S(D, hours(10));
+    const std::string dateNotSet = "arrivalDate is not set, unable to generate arrivalDateTime",
+                      notAhead = "arrivalDateTime is not more than one day in the future",
+                      badDate = "arrivalDate is not a valid date, unable to generate arrivalDateTime",
+                      badStation = "baseStationDateTime is not a valid date and time, unable to verify arrivalDateTime";
+    const Nanoseconds twoHours = boost::chrono::hours(2), ms = boost::chrono::milliseconds(1);
     const Case cases[] = {
-        {"not a date time", ptime(not_a_date_time), InvalidArrivalDate},
-        {"positive infinity", ptime(pos_infin), InvalidArrivalDate},
-        {"negative infinity", ptime(neg_infin), InvalidArrivalDate},
-        {"before the first date", ptime(date(1400, 1, 1), -hours(1)), InvalidArrivalDate},
-        {"after the last date", ptime(date(9999, 12, 31), hours(25)), InvalidArrivalDate},
-        {"arrival time pushes it past the last date", ptime(date(9999, 12, 31), hours(12)),
+        {"nothing set", None, {}, None, -1, None, dateNotSet},
+        {"no time", S, {}, ptime(D + days(5)), -1, None, "arrivalTime is not set, unable to generate arrivalDateTime"},
+        {"no station time", None, {}, ptime(D + days(5)), 1200, None,
+         "baseStationDateTime is not set, unable to verify arrivalDateTime"},
+        {"a minute short", S, twoHours, ptime(D + days(1)), 1159, None, notAhead},
+        {"elapsed time in whole ms", S, twoHours + ms - Nanoseconds(1), ptime(D + days(1)), 1200,
+         ptime(D + days(1), hours(12)), ""},
+        {"one ms late", S, twoHours + ms, ptime(D + days(1)), 1200, None, notAhead},
+        {"the date keeps its time of day", S, twoHours, ptime(D + days(3), seconds(30)), 1200,
+         ptime(D + days(3), hours(12) + seconds(30)), ""},
+        {"only the station's date counts", ptime(date(9000, 6, 1), hours(8)), boost::chrono::hours(48),
+         ptime(date(9000, 6, 4)), 800, ptime(date(9000, 6, 4), hours(8)), ""},
+        {"200 years elapsed", ptime(date(2020, 1, 1), hours(10)), boost::chrono::hours(24 * 365 * 200),
+         ptime(date(2100, 1, 1)), 1200, None, notAhead},
+        {"200 years elapsed, later arrival", ptime(date(2020, 1, 1), hours(10)), boost::chrono::hours(24 * 365 * 200),
+         ptime(date(2230, 1, 1)), 1200, ptime(date(2230, 1, 1), hours(12)), ""},
+        {"not a date", S, {}, ptime(not_a_date_time), 1200, None, badDate},
+        {"infinite date", S, {}, ptime(pos_infin), 1200, None, badDate},
+        {"before the first date", S, {}, ptime(date(1400, 1, 1), -hours(1)), 1200, None, badDate},
+        {"after the last date", S, {}, ptime(date(9999, 12, 31), hours(25)), 1200, None, badDate},
+        {"time pushes it past the last date", S, {}, ptime(date(9999, 12, 31), hours(12)), 1200, None,
          "arrivalDateTime lies beyond the last valid date, unable to generate arrivalDateTime"},
+        {"the last minute", S, {}, ptime(date(9999, 12, 31)), 2359, ptime(date(9999, 12, 31), hours(23) + minutes(59)),
+         ""},
+        {"station time not a date", ptime(not_a_date_time), {}, ptime(D + days(5)), 1200, None, badStation},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        log.Clear();
-        manager.UpdateArrivalDate(c.arrivalDate);
-        EXPECT_EQ(manager.GetArrivalDateTime(), boost::none);
-        EXPECT_EQ(log.Messages(log4cplus::INFO_LOG_LEVEL), std::vector<std::string>{c.line});
+        VirtualClockSystem clock;
+        LeavingHomeManager manager(clock, LeavingHomeManager::AbsenceMode::OneMeansAbsent);
+        if (c.station) {
+            manager.UpdateBaseStationDateTime(*c.station);
+        }
+        clock.Advance(c.elapsed);
+        if (c.arrivalDate) {
+            manager.UpdateArrivalDate(*c.arrivalDate);
+        }
+        if (c.arrivalTime >= 0) {
+            manager.UpdateArrivalTime(Time(c.arrivalTime));
+        }
+        LogCapture log;
+        EXPECT_EQ(manager.GetArrivalDateTime(), c.arrival);
+        EXPECT_EQ(log.Messages(Info), c.line.empty() ? Lines{} : Lines{c.line});
     }
-
-    // The last minute of the calendar is still a valid arrival.
-    manager.UpdateArrivalDate(ptime(date(9999, 12, 31)));
-    manager.UpdateArrivalTime(Time(23, 59));
-    EXPECT_EQ(manager.GetArrivalDateTime(), ptime(date(9999, 12, 31), hours(23) + minutes(59)));
 }
 
-TEST_F(LeavingHomeManagerTest, SpecialStationTimesAreNotAccepted)
-{
-    manager.UpdateArrivalDate(ptime(D + boost::gregorian::days(5)));
-    manager.UpdateArrivalTime(Time(12, 0));
-    for (const ptime stationTime : {ptime(not_a_date_time), ptime(pos_infin), ptime(neg_infin)}) {
-        SCOPED_TRACE(to_simple_string(stationTime));
-        log.Clear();
-        manager.UpdateBaseStationDateTime(stationTime);
-        EXPECT_EQ(manager.GetArrivalDateTime(), boost::none);
-        EXPECT_EQ(log.Messages(log4cplus::INFO_LOG_LEVEL), std::vector<std::string>{InvalidStationTime});
-    }
-
-    // A valid report afterwards makes the arrival acceptable again.
-    manager.UpdateBaseStationDateTime(ptime(D, hours(10)));
-    EXPECT_EQ(manager.GetArrivalDateTime(), ptime(D + boost::gregorian::days(5), hours(12)));
-}
-
-TEST_F(LeavingHomeManagerTest, HugeElapsedTimeIsAddedWithoutOverflow)
-{
-    manager.UpdateBaseStationDateTime(ptime(date(2020, 1, 1), hours(10)));
-    // 200 years of monotonic time, close to the limit of a nanosecond count.
-    clock.Advance(boost::chrono::hours(24 * 365 * 200));
-    manager.UpdateArrivalTime(Time(12, 0));
-
-    manager.UpdateArrivalDate(ptime(date(2100, 1, 1)));
-    EXPECT_EQ(manager.GetArrivalDateTime(), boost::none);
-    EXPECT_EQ(LastInfo(log), NotMoreThanOneDay);
-
-    manager.UpdateArrivalDate(ptime(date(2230, 1, 1)));
-    EXPECT_EQ(manager.GetArrivalDateTime(), ptime(date(2230, 1, 1), hours(12)));
-}
-
-TEST(LeavingHomeManagerClock, ElapsedTimeBeyondANanosecondCountIsNotAccepted)
-{
-    LogCapture log;
-    SettableClock clock;
-    LeavingHomeManager manager(clock, AbsenceMode::OneMeansAbsent);
-    clock.now = Oru::ClockSystem::TimePoint(boost::chrono::nanoseconds(std::numeric_limits<std::int64_t>::min()));
-    manager.UpdateBaseStationDateTime(ptime(D, hours(10)));
-    clock.now = Oru::ClockSystem::TimePoint(boost::chrono::nanoseconds(std::numeric_limits<std::int64_t>::max()));
-    manager.UpdateArrivalDate(ptime(D + boost::gregorian::days(5)));
-    manager.UpdateArrivalTime(Time(12, 0));
-
-    EXPECT_EQ(manager.GetArrivalDateTime(), boost::none);
-    EXPECT_EQ(LastInfo(log),
-              "Time since baseStationDateTime was reported is out of range, unable to verify arrivalDateTime");
-}
-
-TEST(LeavingHomeManagerConcurrency, StationTimeUpdatesWhileTheArrivalIsRead)
+TEST(LeavingHomeManager, StationTimeUpdatesWhileTheArrivalIsRead)
 {
     LogCapture log;
     VirtualClockSystem clock;
-    LeavingHomeManager manager(clock, AbsenceMode::OneMeansAbsent);
-    const ptime arrival(D + boost::gregorian::days(30), hours(12));
+    LeavingHomeManager manager(clock, LeavingHomeManager::AbsenceMode::OneMeansAbsent);
+    const ptime arrival(D + days(30), hours(12));
     manager.UpdateArrivalDate(ptime(arrival.date()));
-    manager.UpdateArrivalTime(Time(12, 0));
     manager.UpdateBaseStationDateTime(ptime(D, hours(10)));
-
-    constexpr int Rounds = 2000;
-    std::atomic<bool> wrongValue{false};
     std::thread worker([&] {
-        for (int round = 0; round < Rounds; ++round) {
+        for (int round = 0; round < 2000; ++round) {
             clock.Advance(boost::chrono::milliseconds(1));
             manager.UpdateBaseStationDateTime(ptime(D, hours(10) + seconds(round)));
         }
     });
-    for (int round = 0; round < Rounds; ++round) {
-        manager.UpdateArrivalTime(Time(12, 0));
-        const auto result = manager.GetArrivalDateTime();
-        if (result != arrival) {
-            wrongValue = true;
-        }
+    for (int round = 0; round < 2000; ++round) {
+        manager.UpdateArrivalTime(Time(1200));
+        EXPECT_EQ(manager.GetArrivalDateTime(), arrival);
     }
     worker.join();
-
-    EXPECT_FALSE(wrongValue);
-    EXPECT_EQ(manager.GetArrivalDateTime(), arrival);
     EXPECT_EQ(log.CountContaining("unable to"), 0u);
 }
+
+}  // namespace
