@@ -2,6 +2,7 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <rapidjson/stringbuffer.h>
@@ -14,22 +15,19 @@ using namespace Oru;
 
 namespace {
 
-// A structure with one required and one optional member.
+// A structure with one required and one optional member, and a list of them.
 struct Entry {
     unsigned char index;
     boost::optional<UTF8String> username;
 
     static JsonParseResult<Entry>::type Parse(const JsonObject& object)
     {
-        auto parsedIndex = StructElementParser<unsigned char>::ParseStructElement(object, "index");
-        if (const auto* mismatch = GetMismatch(parsedIndex)) {
+        const auto index = StructElementParser<unsigned char>::ParseStructElement(object, "index");
+        const auto username = StructElementParser<boost::optional<UTF8String>>::ParseStructElement(object, "username");
+        if (const auto* mismatch = GetMismatch(index) ? GetMismatch(index) : GetMismatch(username)) {
             return *mismatch;
         }
-        auto parsedUsername = StructElementParser<boost::optional<UTF8String>>::ParseStructElement(object, "username");
-        if (const auto* mismatch = GetMismatch(parsedUsername)) {
-            return *mismatch;
-        }
-        return Entry{boost::get<unsigned char>(parsedIndex), boost::get<boost::optional<UTF8String>>(parsedUsername)};
+        return Entry{boost::get<unsigned char>(index), boost::get<boost::optional<UTF8String>>(username)};
     }
 
     rapidjson::Value Generate(JsonAllocator& allocator) const
@@ -41,19 +39,6 @@ struct Entry {
     }
 };
 
-struct EntryList {
-    std::vector<Entry> entries;
-
-    static JsonParseResult<EntryList>::type Parse(const JsonObject& object)
-    {
-        auto parsed = StructElementParser<std::vector<Entry>>::ParseStructElement(object, "entries");
-        if (const auto* mismatch = GetMismatch(parsed)) {
-            return *mismatch;
-        }
-        return EntryList{std::move(boost::get<std::vector<Entry>>(parsed))};
-    }
-};
-
 rapidjson::Document ParseText(const std::string& text)
 {
     rapidjson::Document document;
@@ -62,268 +47,114 @@ rapidjson::Document ParseText(const std::string& text)
     return document;
 }
 
-template <typename T>
-std::string PrintedMismatch(const typename JsonParseResult<T>::type& result)
+std::ostream& operator<<(std::ostream& stream, const Entry& entry)
 {
-    const auto* mismatch = GetMismatch(result);
-    if (mismatch == nullptr) {
-        return "(parsed)";
+    return stream << "(" << +entry.index << (entry.username ? " " + entry.username->Get() : "") << ")";
+}
+
+std::ostream& operator<<(std::ostream& stream, const std::vector<Entry>& entries)
+{
+    for (const auto& entry : entries) {
+        stream << entry;
     }
+    return stream;
+}
+
+// The parsed value, or where and why the document does not fit.
+template <typename T>
+std::string Outcome(const std::string& json)
+{
+    const auto result = JsonParser<T>::Parse(ParseText(json));
     std::ostringstream text;
-    text << *mismatch;
+    GetMismatch(result) ? text << *GetMismatch(result) : text << boost::get<T>(result);
     return text.str();
 }
 
-std::string Compact(const rapidjson::Value& value)
+TEST(Struct, ParsesAnEntryOrAListOrPrintsWhereTheyDoNotFit)
 {
-    rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    value.Accept(writer);
-    return std::string(buffer.GetString(), buffer.GetSize());
-}
-
-UTF8String Utf8(const std::string& bytes) { return *UTF8String::Create(bytes); }
-
-struct EntryCase {
-    const char* name;
-    std::string json;
-    // Empty when the entry parses.
-    std::string mismatch;
-    unsigned char index;
-    boost::optional<std::string> username;
-};
-
-class EntryParsing : public testing::TestWithParam<EntryCase> {};
-
-TEST_P(EntryParsing, YieldsTheEntryOrThePrintedLocation)
-{
-    const auto& testCase = GetParam();
-    const auto document = ParseText(testCase.json);
-    const auto result = JsonParser<Entry>::Parse(document);
-    if (!testCase.mismatch.empty()) {
-        EXPECT_EQ(testCase.mismatch, PrintedMismatch<Entry>(result));
-        return;
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"index": 3, "username": null})", "(3)"},
+        {R"({"username": "Zo\u00eb", "index": 0, "extra": [1, {}]})", "(0 Zo\xC3\xAB)"},
+        {R"({"index": 255})", "(255)"},
+        {R"({"index": 1, "index": 2, "username": "a", "username": 7})", "(1 a)"},
+        {R"({"index": 300, "index": 2})", "[index] -> Integer out of range"},
+        {R"({"index": 3, "username": 5})", "[username] -> Expected type String, found Int"},
+        {"{\"index\": 3, \"username\": \"\xED\xA0\x80\"}", "[username] -> Invalid text encoding"},
+        {R"({"index": 256})", "[index] -> Integer out of range"},
+        {R"({"index": -1})", "[index] -> Integer out of range"},
+        {R"({"index": 18446744073709551615})", "[index] -> Integer out of range"},
+        {R"({"index": 18446744073709551616})", "[index] -> Expected type Int, found Real"},
+        {R"({"index": 1.0})", "[index] -> Expected type Int, found Real"},
+        {R"({"index": 1e3})", "[index] -> Expected type Int, found Real"},
+        {R"({"index": "3"})", "[index] -> Expected type Int, found String"},
+        {R"({"index": true})", "[index] -> Expected type Int, found Bool"},
+        {R"({"index": null})", "[index] -> Expected type Int, found Null"},
+        {R"({"Index": 1, "username": "a"})", " -> Expected object key \"index\""},
+        {R"({"username": 5, "index": 256})", "[index] -> Integer out of range"},
+        {R"([{"index": 1}])", " -> Expected type Object, found Array"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.second, Outcome<Entry>(c.first)) << c.first;
     }
-    ASSERT_EQ(nullptr, GetMismatch(result)) << PrintedMismatch<Entry>(result);
-    const auto& entry = boost::get<Entry>(result);
-    EXPECT_EQ(testCase.index, entry.index);
-    ASSERT_EQ(testCase.username.has_value(), entry.username.has_value());
-    if (testCase.username) {
-        EXPECT_EQ(*testCase.username, entry.username->Get());
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Struct, EntryParsing,
-    testing::Values(
-        EntryCase{"RequiredOnly", R"({"index": 3})", "", 3, boost::none},
-        EntryCase{"OptionalNullIsAbsent", R"({"index": 3, "username": null})", "", 3, boost::none},
-        EntryCase{"OptionalPresent", R"({"username": "Zo\u00eb", "index": 0})", "", 0, std::string("Zo\xC3\xAB")},
-        EntryCase{"OtherMembersIgnored", R"({"index": 1, "extra": [1, {}]})", "", 1, boost::none},
-        EntryCase{"OptionalOfWrongType", R"({"index": 3, "username": 5})",
-                  "[username] -> Expected type String, found Int", 0, boost::none},
-        EntryCase{"OptionalObject", R"({"index": 3, "username": {}})",
-                  "[username] -> Expected type String, found Object", 0, boost::none},
-        EntryCase{"InvalidUtf8", "{\"index\": 3, \"username\": \"\xC3\x28\"}",
-                  "[username] -> Invalid text encoding", 0, boost::none},
-        EntryCase{"Utf8Surrogate", "{\"index\": 3, \"username\": \"\xED\xA0\x80\"}",
-                  "[username] -> Invalid text encoding", 0, boost::none},
-        EntryCase{"Index0", R"({"index": 0})", "", 0, boost::none},
-        EntryCase{"Index255", R"({"index": 255})", "", 255, boost::none},
-        EntryCase{"Index256", R"({"index": 256})", "[index] -> Integer out of range", 0, boost::none},
-        EntryCase{"IndexMinus1", R"({"index": -1})", "[index] -> Integer out of range", 0, boost::none},
-        EntryCase{"IndexLargestUnsigned", R"({"index": 18446744073709551615})", "[index] -> Integer out of range", 0,
-                  boost::none},
-        EntryCase{"IndexReal", R"({"index": 1.0})", "[index] -> Expected type Int, found Real", 0, boost::none},
-        EntryCase{"IndexBeyond64Bits", R"({"index": 18446744073709551616})",
-                  "[index] -> Expected type Int, found Real", 0, boost::none},
-        EntryCase{"IndexString", R"({"index": "3"})", "[index] -> Expected type Int, found String", 0, boost::none},
-        EntryCase{"IndexNull", R"({"index": null})", "[index] -> Expected type Int, found Null", 0, boost::none},
-        EntryCase{"IndexMissing", R"({"username": "a"})", " -> Expected object key \"index\"", 0, boost::none},
-        EntryCase{"KeyIsCaseSensitive", R"({"Index": 1})", " -> Expected object key \"index\"", 0, boost::none},
-        EntryCase{"FirstDuplicateWins", R"({"index": 1, "index": 2, "username": "a", "username": 7})", "", 1,
-                  std::string("a")},
-        EntryCase{"FirstDuplicateFails", R"({"index": 300, "index": 2})", "[index] -> Integer out of range", 0,
-                  boost::none},
-        EntryCase{"RequiredMemberFailsFirst", R"({"username": 5, "index": 256})", "[index] -> Integer out of range",
-                  0, boost::none},
-        EntryCase{"NotAnObject", R"([{"index": 1}])", " -> Expected type Object, found Array", 0, boost::none},
-        EntryCase{"Scalar", R"("index")", " -> Expected type Object, found String", 0, boost::none}),
-    [](const testing::TestParamInfo<EntryCase>& caseInfo) { return std::string(caseInfo.param.name); });
-
-struct ListCase {
-    const char* name;
-    std::string json;
-    std::string mismatch;
-    std::vector<unsigned char> indexes;
-};
-
-class ListParsing : public testing::TestWithParam<ListCase> {};
-
-TEST_P(ListParsing, YieldsTheEntriesOrThePrintedLocation)
-{
-    const auto& testCase = GetParam();
-    const auto document = ParseText(testCase.json);
-    const auto result = JsonParser<EntryList>::Parse(document);
-    if (!testCase.mismatch.empty()) {
-        EXPECT_EQ(testCase.mismatch, PrintedMismatch<EntryList>(result));
-        return;
-    }
-    ASSERT_EQ(nullptr, GetMismatch(result)) << PrintedMismatch<EntryList>(result);
-    std::vector<unsigned char> indexes;
-    for (const auto& entry : boost::get<EntryList>(result).entries) {
-        indexes.push_back(entry.index);
-    }
-    EXPECT_EQ(testCase.indexes, indexes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Struct, ListParsing,
-    testing::Values(
-        ListCase{"EmptyArray", R"({"entries": []})", "", {}},
-        ListCase{"DocumentOrder", R"({"entries": [{"index": 4}, {"index": 0}, {"index": 4}]})", "", {4, 0, 4}},
-        ListCase{"SecondElementOutOfRange", R"({"entries": [{"index": 0}, {"index": 300}]})",
-                 "[entries][1][index] -> Integer out of range", {}},
-        ListCase{"FirstFailureStops", R"({"entries": [{"index": 0}, {"index": 300}, {"index": "x"}]})",
-                 "[entries][1][index] -> Integer out of range", {}},
-        ListCase{"ElementNotAnObject", R"({"entries": [{"index": 0}, 5]})",
-                 "[entries][1] -> Expected type Object, found Int", {}},
-        ListCase{"NestedArrayElement", R"({"entries": [[[[]]]]})", "[entries][0] -> Expected type Object, found Array",
-                 {}},
-        ListCase{"ElementMissingKey", R"({"entries": [{}]})", "[entries][0] -> Expected object key \"index\"", {}},
-        ListCase{"ElementBadUsername", "{\"entries\": [{\"index\": 1, \"username\": \"\xFF\"}]}",
-                 "[entries][0][username] -> Invalid text encoding", {}},
-        ListCase{"NotAnArray", R"({"entries": {"index": 1}})", "[entries] -> Expected type Array, found Object", {}},
-        ListCase{"NullList", R"({"entries": null})", "[entries] -> Expected type Array, found Null", {}},
-        ListCase{"MissingList", R"({"other": []})", " -> Expected object key \"entries\"", {}}),
-    [](const testing::TestParamInfo<ListCase>& caseInfo) { return std::string(caseInfo.param.name); });
-
-TEST(Struct, MismatchIsAPathOfStepsEndingInOneError)
-{
-    const auto document = ParseText(R"({"entries": [{"index": 1}, {"index": 2, "username": 5}]})");
-    const auto result = JsonParser<EntryList>::Parse(document);
-    const JsonMismatchLocation expected =
-        InObject{"entries", InArray{1, InObject{"username", JsonTypeMismatch{JsonType::String, JsonType::Int}}}};
-    ASSERT_NE(nullptr, GetMismatch(result));
-    EXPECT_TRUE(*GetMismatch(result) == expected);
-}
-
-TEST(Struct, TypeNamesPrint)
-{
-    const std::vector<std::pair<JsonType, std::string>> names = {
-        {JsonType::Object, "Object"}, {JsonType::Array, "Array"}, {JsonType::String, "String"},
-        {JsonType::Bool, "Bool"},     {JsonType::Int, "Int"},     {JsonType::Real, "Real"},
-        {JsonType::Null, "Null"}};
-    for (const auto& name : names) {
-        std::ostringstream text;
-        text << name.first;
-        EXPECT_EQ(name.second, text.str());
+    // A list: the path to the first element that does not fit.
+    const std::pair<std::string, std::string> lists[] = {
+        {R"([])", ""},
+        {R"([{"index": 4}, {"index": 0}, {"index": 4}])", "(4)(0)(4)"},
+        {R"([{"index": 0}, {"index": 300}, {"index": "x"}])", "[1][index] -> Integer out of range"},
+        {R"([{"index": 0}, 5])", "[1] -> Expected type Object, found Int"},
+        {R"([{}])", "[0] -> Expected object key \"index\""},
+        {"[{\"index\": 1, \"username\": \"\xFF\"}]", "[0][username] -> Invalid text encoding"},
+        {R"({"index": 1})", " -> Expected type Array, found Object"},
+    };
+    for (const auto& c : lists) {
+        EXPECT_EQ(c.second, Outcome<std::vector<Entry>>(c.first)) << c.first;
     }
 }
 
-TEST(Struct, TypeOfEachKindOfValue)
-{
-    const auto document = ParseText(R"([{}, [], "", true, false, 1, -1, 18446744073709551615, 0.5, 1e3, null])");
-    const std::vector<JsonType> expected = {JsonType::Object, JsonType::Array, JsonType::String, JsonType::Bool,
-                                            JsonType::Bool,   JsonType::Int,   JsonType::Int,    JsonType::Int,
-                                            JsonType::Real,   JsonType::Real,  JsonType::Null};
-    ASSERT_EQ(expected.size(), document.Size());
-    for (rapidjson::SizeType i = 0; i < document.Size(); ++i) {
-        EXPECT_EQ(expected[i], GetJsonType(document[i])) << i;
-    }
-}
-
-TEST(StructDeathTest, PrintingAnUnknownTypeIsFatal)
-{
-    std::ostringstream text;
-    EXPECT_DEATH(text << static_cast<JsonType>(42),
-                 "This statement should not be executed. There is a bug somewhere around Struct:");
-}
-
-TEST(Struct, GenerationLeavesAbsentOptionalMembersOut)
-{
-    rapidjson::Document document;
-    const std::vector<Entry> entries = {{7, boost::none}, {2, Utf8("admin")}};
-    const auto array = GenerateJson(entries, document.GetAllocator());
-    EXPECT_EQ(R"([{"index":7},{"index":2,"username":"admin"}])", Compact(array));
-}
-
-TEST(Struct, GenerationAppendsAndNeverReplaces)
-{
-    rapidjson::Document document;
-    rapidjson::Value object(rapidjson::kObjectType);
-    GenerateStructElement(object, "name", Utf8("first"), document.GetAllocator());
-    GenerateStructElement(object, "name", Utf8("second"), document.GetAllocator());
-    GenerateStructElement(object, "flag", true, document.GetAllocator());
-    GenerateStructElement(object, "list", std::vector<Entry>{}, document.GetAllocator());
-    EXPECT_EQ(R"({"name":"first","name":"second","flag":true,"list":[]})", Compact(object));
-}
-
-TEST(Struct, GeneratedEntriesParseBack)
+TEST(Struct, GenerationLeavesAbsentMembersOutAppendsAndParsesBack)
 {
     rapidjson::Document document;
     document.SetObject();
-    const std::vector<Entry> entries = {{0, Utf8("a\"b\\c\n\x01")}, {255, boost::none}};
+    const std::vector<Entry> entries = {{7, boost::none}, {255, UTF8String::Create("a\"b\\c\n\x01")}};
     GenerateStructElement(document, "entries", entries, document.GetAllocator());
-    const auto reread = ParseText(WritePrettyJson(document));
-    const auto result = JsonParser<EntryList>::Parse(reread);
-    ASSERT_EQ(nullptr, GetMismatch(result));
-    const auto& parsed = boost::get<EntryList>(result).entries;
-    ASSERT_EQ(2u, parsed.size());
-    EXPECT_EQ(0, parsed[0].index);
-    EXPECT_TRUE(entries[0].username == parsed[0].username);
-    EXPECT_EQ(255, parsed[1].index);
-    EXPECT_FALSE(parsed[1].username);
+    GenerateStructElement(document, "flag", true, document.GetAllocator());
+    GenerateStructElement(document, "flag", *UTF8String::Create("again"), document.GetAllocator());
+    rapidjson::StringBuffer compact;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(compact);
+    document.Accept(writer);
+    EXPECT_EQ(R"({"entries":[{"index":7},{"index":255,"username":"a\"b\\c\n\u0001"}],"flag":true,"flag":"again"})",
+              std::string(compact.GetString()));
+    EXPECT_EQ("(7)(255 a\"b\\c\n\x01)", Outcome<std::vector<Entry>>(WritePrettyJson(document["entries"])));
 }
 
 TEST(PrettyJsonWriter, LaysOutOneMemberOrElementPerLine)
 {
-    const auto document = ParseText(
-        R"({"baseStations": [{"index": 0}, {"index": 2, "username": "admin", "credentials": "c2VjcmV0"}],
-            "empty": [], "nothing": {}, "flags": [true, null, -3, 0.5]})");
     EXPECT_EQ("{\n"
-              "    \"baseStations\" : [\n"
-              "        {\n"
-              "            \"index\" : 0\n"
-              "        },\n"
+              "    \"list\" : [\n"
               "        {\n"
               "            \"index\" : 2,\n"
-              "            \"username\" : \"admin\",\n"
-              "            \"credentials\" : \"c2VjcmV0\"\n"
-              "        }\n"
+              "            \"on\" : true\n"
+              "        },\n"
+              "        -3,\n"
+              "        0.5,\n"
+              "        null\n"
               "    ],\n"
               "    \"empty\" : [\n"
               "    ],\n"
               "    \"nothing\" : {\n"
-              "    },\n"
-              "    \"flags\" : [\n"
-              "        true,\n"
-              "        null,\n"
-              "        -3,\n"
-              "        0.5\n"
-              "    ]\n"
+              "    }\n"
               "}",
-              WritePrettyJson(document));
+              WritePrettyJson(
+                  ParseText(R"({"list": [{"index": 2, "on": true}, -3, 0.5, null], "empty": [], "nothing": {}})")));
 }
 
-TEST(PrettyJsonWriter, EscapesWhatJsonRequiresAndKeepsUtf8)
+TEST(PrettyJsonWriter, EscapesWhatJsonRequiresAndKeepsUtf8AndNul)
 {
     rapidjson::Document document;
-    const std::string text = std::string("q\"b\\s/\b\f\n\r\t") + '\x01' + '\x1f' + "\xC3\xAB\xF0\x9F\x94\xA5";
+    const std::string text = std::string("q\"b\\s/\b\f\n\r\t") + '\x01' + '\x1f' + '\0' + "\xC3\xAB\xF0\x9F\x94\xA5";
     document.SetString(text.data(), static_cast<rapidjson::SizeType>(text.size()), document.GetAllocator());
     const auto written = WritePrettyJson(document);
-    EXPECT_EQ("\"q\\\"b\\\\s/\\b\\f\\n\\r\\t\\u0001\\u001F\xC3\xAB\xF0\x9F\x94\xA5\"", written);
-    const auto reread = ParseText(written);
-    EXPECT_EQ(text, std::string(reread.GetString(), reread.GetStringLength()));
-}
-
-TEST(PrettyJsonWriter, KeepsEmbeddedNulCharacters)
-{
-    rapidjson::Document document;
-    const std::string text("a\0b", 3);
-    document.SetString(text.data(), 3, document.GetAllocator());
-    const auto written = WritePrettyJson(document);
-    EXPECT_EQ("\"a\\u0000b\"", written);
+    EXPECT_EQ("\"q\\\"b\\\\s/\\b\\f\\n\\r\\t\\u0001\\u001F\\u0000\xC3\xAB\xF0\x9F\x94\xA5\"", written);
     const auto reread = ParseText(written);
     EXPECT_EQ(text, std::string(reread.GetString(), reread.GetStringLength()));
 }

@@ -1,11 +1,17 @@
-// The timer semantics every timed component relies on, checked on the
-// kernel clock (real steady-clock timers on a real event loop, short real
-// durations) and on the virtual clock the other tests use.
+// The timer semantics every timed component relies on, checked on the kernel
+// clock (real timers on a real event loop, short real durations) and on the
+// virtual clock the other tests use; then what only the virtual clock
+// promises, and the kernel timers with their event loop on a worker thread.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
+#include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/error.hpp>
@@ -15,97 +21,90 @@
 #include "support/KernelClockSystem.h"
 #include "support/OperatingSystem.h"
 
+using ::testing::ElementsAre;
 using Duration = Oru::WaitableTimer::Duration;
+using Handler = Oru::WaitableTimer::WaitHandler;
+using TimePoint = Oru::ClockSystem::TimePoint;
+using boost::system::error_code;
 
 namespace {
 
-// Units for readable durations (boost::chrono has no literals).
 constexpr boost::chrono::nanoseconds ns(1);
-constexpr boost::chrono::microseconds us(1);
 constexpr boost::chrono::milliseconds ms(1);
-constexpr boost::chrono::seconds second(1);
 constexpr boost::chrono::hours hour(1);
+const error_code aborted = boost::asio::error::operation_aborted;
 
+// Each driver runs its event loop one step, of a millisecond or less, at a time.
 class KernelClockDriver {
 public:
-    KernelClockDriver() : _operatingSystem("TimerTest"), _clock(_ioService, _operatingSystem) {}
-
     Oru::ClockSystem& Clock() { return _clock; }
 
-    // Runs the event loop until done() holds.
-    void RunUntil(const std::function<bool()>& done)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ADD_FAILURE() << "the expected handlers did not run within five seconds";
-                return;
-            }
-            _ioService.restart();
-            _ioService.run_one_for(std::chrono::milliseconds(10));
-        }
-    }
-
-    // Lets the duration pass, running every handler that becomes due.
-    void Pass(Duration duration)
+    void Step()
     {
         const auto work = boost::asio::make_work_guard(_ioService);
         _ioService.restart();
-        _ioService.run_for(std::chrono::nanoseconds(duration.count()));
+        _ioService.run_one_for(std::chrono::milliseconds(1));
     }
 
-    // How late a completion "at once" may run on a busy machine.
-    static Duration AtOnce() { return 1 * second; }
+    static constexpr Duration AtOnce = boost::chrono::seconds(1);  // how late "at once" may be on a busy machine
 
 private:
     boost::asio::io_service _ioService;
-    Oru::OperatingSystem _operatingSystem;
-    Oru::KernelClockSystem _clock;
+    Oru::OperatingSystem _operatingSystem{"TimerTest"};
+    Oru::KernelClockSystem _clock{_ioService, _operatingSystem};
 };
 
 class VirtualClockDriver {
 public:
     Oru::ClockSystem& Clock() { return _clock; }
-
-    void RunUntil(const std::function<bool()>& done)
-    {
-        _clock.RunPending();
-        for (int step = 0; !done(); ++step) {
-            if (step == 3600 * 1000) {
-                ADD_FAILURE() << "the expected handlers did not run within an hour of virtual time";
-                return;
-            }
-            _clock.Advance(1 * ms);
-        }
-    }
-
-    void Pass(Duration duration) { _clock.Advance(duration); }
-
-    static Duration AtOnce() { return 0 * ns; }
+    void Step() { _clock.Advance(1 * ms); }
+    static constexpr Duration AtOnce = Duration(0);
 
 private:
     Oru::Testing::VirtualClockSystem _clock;
 };
 
 struct Completion {
-    boost::system::error_code error;
-    Oru::ClockSystem::TimePoint at;
+    error_code error;
+    TimePoint at;
 };
 
 template <typename Driver>
 class TimerSemantics : public ::testing::Test {
 protected:
-    // A handler that records its completion in calls.
-    Oru::WaitableTimer::WaitHandler Record(std::vector<Completion>& calls)
+    Oru::ClockSystem& Clock() { return _driver.Clock(); }
+
+    Handler Record(std::vector<Completion>& calls)
     {
-        return [this, &calls](boost::system::error_code error) { calls.push_back({error, Clock().GetNow()}); };
+        return [this, &calls](error_code error) { calls.push_back({error, Clock().GetNow()}); };
     }
 
-    Oru::ClockSystem& Clock() { return _driver.Clock(); }
-    void RunUntil(const std::function<bool()>& done) { _driver.RunUntil(done); }
+    void RunUntil(const std::function<bool()>& done)
+    {
+        for (int step = 0; !done(); ++step) {
+            ASSERT_LT(step, 10000) << "the handlers did not run within ten thousand steps";
+            _driver.Step();
+        }
+    }
+
     void RunUntilCalled(const std::vector<Completion>& calls, std::size_t count)
     {
         RunUntil([&calls, count] { return calls.size() >= count; });
+        ASSERT_EQ(count, calls.size());
+    }
+
+    void Pass(Duration duration)
+    {
+        const auto end = Clock().GetNow() + duration;
+        RunUntil([this, end] { return Clock().GetNow() >= end; });
+    }
+
+    // The call completed with error no sooner than after past start, and at once then.
+    static void ExpectCall(const Completion& call, error_code error, TimePoint start, Duration after)
+    {
+        EXPECT_EQ(error, call.error);
+        EXPECT_GE(call.at - start, after);
+        EXPECT_LE(call.at - start, after + Driver::AtOnce);
     }
 
     static constexpr Duration Period = 20 * ms;
@@ -115,83 +114,38 @@ protected:
 using Drivers = ::testing::Types<KernelClockDriver, VirtualClockDriver>;
 TYPED_TEST_SUITE(TimerSemantics, Drivers);
 
-TYPED_TEST(TimerSemantics, ANewTimerCompletesAtOnce)
+TYPED_TEST(TimerSemantics, ExpiredWaitsCompleteAtOnceWithoutErrorOnTheLoop)
 {
-    auto timer = this->Clock().CreateTimer();
-    EXPECT_EQ(&this->Clock().GetIoService(), &timer->get_io_service());
-    std::vector<Completion> calls;
-    const auto armed = this->Clock().GetNow();
-    timer->async_wait(this->Record(calls));
-    EXPECT_TRUE(calls.empty()) << "handlers run on the event loop, never inside async_wait";
-    this->RunUntilCalled(calls, 1);
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_FALSE(calls[0].error);
-    EXPECT_LE(calls[0].at - armed, TypeParam::AtOnce());
-}
-
-TYPED_TEST(TimerSemantics, ZeroAndNegativeExpiriesCompleteAtOnceWithoutError)
-{
-    for (const Duration duration : {Duration(0), Duration(-1), Duration(-1 * ms), Duration(-1000 * hour), Duration::min()}) {
-        SCOPED_TRACE(duration.count());
+    // Duration::max() stands for a new timer, whose expiry lies at the clock's epoch.
+    for (const Duration expiry :
+         {Duration::max(), Duration(0), Duration(-1), Duration(-1 * ms), Duration(-1000 * hour), Duration::min()}) {
+        SCOPED_TRACE(expiry.count());
         auto timer = this->Clock().CreateTimer();
-        EXPECT_EQ(0u, timer->expires_from_now(duration));
+        EXPECT_EQ(&this->Clock().GetIoService(), &timer->get_io_service());
+        EXPECT_LT(timer->expires_from_now(), Duration(0)) << "a new timer's expiry lies at the clock's epoch";
+        EXPECT_EQ(0u, expiry == Duration::max() ? 0u : timer->expires_from_now(expiry));
         std::vector<Completion> calls;
         const auto armed = this->Clock().GetNow();
         timer->async_wait(this->Record(calls));
+        EXPECT_TRUE(calls.empty()) << "handlers run on the event loop, never inside async_wait";
         this->RunUntilCalled(calls, 1);
-        ASSERT_EQ(1u, calls.size());
-        EXPECT_FALSE(calls[0].error);
-        EXPECT_LE(calls[0].at - armed, TypeParam::AtOnce());
+        this->ExpectCall(calls.at(0), {}, armed, Duration(0));
     }
 }
 
-TYPED_TEST(TimerSemantics, SettingTheExpiryAbortsThePendingWaitAndTheNextWaitFiresAfterTheDuration)
+TYPED_TEST(TimerSemantics, ReArmingCancellingOrDestroyingAbortsEveryPendingWaitAndNothingElse)
 {
     auto timer = this->Clock().CreateTimer();
-    std::vector<Completion> calls;
+    EXPECT_EQ(0u, timer->cancel());
+    // The time left saturates at the limits of the nanosecond count.
+    timer->expires_from_now(Duration::max());
+    EXPECT_GT(timer->expires_from_now(), Duration(24 * 365 * 100 * hour));
+    timer->expires_from_now(Duration::min());
+    this->Pass(1 * ms);
+    EXPECT_EQ(Duration::min(), timer->expires_from_now());
     timer->expires_from_now(1 * hour);
-    timer->async_wait(this->Record(calls));
-
-    const auto armed = this->Clock().GetNow();
-    EXPECT_EQ(1u, timer->expires_from_now(this->Period));
-    timer->async_wait(this->Record(calls));
-    this->RunUntilCalled(calls, 2);
-
-    ASSERT_EQ(2u, calls.size());
-    EXPECT_EQ(boost::asio::error::operation_aborted, calls[0].error);
-    EXPECT_LE(calls[0].at - armed, TypeParam::AtOnce());
-    EXPECT_FALSE(calls[1].error);
-    EXPECT_GE(calls[1].at - armed, this->Period);
-    EXPECT_LE(calls[1].at - armed, this->Period + TypeParam::AtOnce());
-    // Each handler runs exactly once.
-    this->_driver.Pass(2 * this->Period);
-    EXPECT_EQ(2u, calls.size());
-}
-
-TYPED_TEST(TimerSemantics, CancelOnAnIdleTimerReturnsZeroAndCallsNothing)
-{
-    auto timer = this->Clock().CreateTimer();
-    EXPECT_EQ(0u, timer->cancel());
-    timer->expires_from_now(this->Period);
-    EXPECT_EQ(0u, timer->cancel());
-
-    // The idle cancel left the expiry alone: the next wait fires normally.
-    std::vector<Completion> calls;
-    timer->async_wait(this->Record(calls));
-    this->RunUntilCalled(calls, 1);
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_FALSE(calls[0].error);
-
-    // Idle again after the completion.
-    EXPECT_EQ(0u, timer->cancel());
-    this->_driver.Pass(this->Period);
-    EXPECT_EQ(1u, calls.size());
-}
-
-TYPED_TEST(TimerSemantics, CancelCompletesEveryPendingWaitWithOperationAborted)
-{
-    auto timer = this->Clock().CreateTimer();
-    timer->expires_from_now(1 * hour);
+    EXPECT_LE(timer->expires_from_now(), Duration(1 * hour));
+    EXPECT_GE(timer->expires_from_now(), Duration(1 * hour) - TypeParam::AtOnce);
     std::vector<Completion> calls;
     timer->async_wait(this->Record(calls));
     timer->async_wait(this->Record(calls));
@@ -199,100 +153,140 @@ TYPED_TEST(TimerSemantics, CancelCompletesEveryPendingWaitWithOperationAborted)
     EXPECT_EQ(2u, timer->cancel());
     EXPECT_TRUE(calls.empty()) << "handlers run on the event loop, never inside cancel";
     EXPECT_EQ(0u, timer->cancel());
-    this->RunUntilCalled(calls, 2);
-    ASSERT_EQ(2u, calls.size());
-    for (const auto& call : calls) {
-        EXPECT_EQ(boost::asio::error::operation_aborted, call.error);
-        EXPECT_LE(call.at - cancelled, TypeParam::AtOnce());
-    }
-}
-
-TYPED_TEST(TimerSemantics, DestroyingTheTimerAbortsItsPendingWaitWhichRunsAfterTheTimerIsGone)
-{
-    auto timer = this->Clock().CreateTimer();
-    timer->expires_from_now(1 * hour);
-    bool timerAlive = true;
-    std::vector<bool> aliveWhenCalled;
-    std::vector<boost::system::error_code> errors;
-    timer->async_wait([&](boost::system::error_code error) {
-        aliveWhenCalled.push_back(timerAlive);
-        errors.push_back(error);
-    });
-    timer.reset();
-    timerAlive = false;
-    this->RunUntil([&] { return !errors.empty(); });
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(boost::asio::error::operation_aborted, errors[0]);
-    EXPECT_FALSE(aliveWhenCalled[0]);
-}
-
-TYPED_TEST(TimerSemantics, ExpiresFromNowTellsTheTimeLeftAndIsNegativeAfterTheExpiry)
-{
-    auto timer = this->Clock().CreateTimer();
-    EXPECT_LT(timer->expires_from_now(), Duration(0)) << "a new timer's expiry lies at the clock's epoch";
-
-    timer->expires_from_now(1 * hour);
-    const Duration left = timer->expires_from_now();
-    EXPECT_LE(left, Duration(1 * hour));
-    EXPECT_GE(left, Duration(1 * hour) - TypeParam::AtOnce());
-
-    timer->expires_from_now(this->Period);
-    std::vector<Completion> calls;
+    // The expiry outlives the cancel; setting it again aborts the next wait.
     timer->async_wait(this->Record(calls));
-    this->RunUntilCalled(calls, 1);
-    EXPECT_LE(timer->expires_from_now(), Duration(0));
-    this->_driver.Pass(1 * ms);
+    const auto armed = this->Clock().GetNow();
+    EXPECT_EQ(1u, timer->expires_from_now(this->Period));
+    EXPECT_EQ(0u, timer->cancel());
+    timer->async_wait(this->Record(calls));
+    this->RunUntilCalled(calls, 4);
+    this->ExpectCall(calls[0], aborted, cancelled, Duration(0));
+    this->ExpectCall(calls[1], aborted, cancelled, Duration(0));
+    this->ExpectCall(calls[2], aborted, armed, Duration(0));
+    this->ExpectCall(calls[3], {}, armed, this->Period);
+    // Idle after the completion; each handler ran exactly once; the time left is negative.
+    EXPECT_EQ(0u, timer->cancel());
+    this->Pass(2 * this->Period);
+    EXPECT_EQ(4u, calls.size());
     EXPECT_LT(timer->expires_from_now(), Duration(0));
-}
-
-TYPED_TEST(TimerSemantics, ExtremeExpiriesSaturateInsteadOfOverflowing)
-{
-    auto timer = this->Clock().CreateTimer();
-    timer->expires_from_now(Duration::max());
-    EXPECT_GT(timer->expires_from_now(), Duration(boost::chrono::hours(24 * 365 * 100)));
-    timer->expires_from_now(Duration::min());
-    this->_driver.Pass(1 * ms);
-    EXPECT_EQ(Duration::min(), timer->expires_from_now());
+    // Destroying the timer aborts its pending wait, whose handler runs after the timer is gone.
+    timer->expires_from_now(1 * hour);
+    timer->async_wait(this->Record(calls));
+    const auto destroyed = this->Clock().GetNow();
+    timer.reset();
+    EXPECT_EQ(4u, calls.size());
+    this->RunUntilCalled(calls, 5);
+    this->ExpectCall(calls[4], aborted, destroyed, Duration(0));
 }
 
 TYPED_TEST(TimerSemantics, APeriodicActivityReArmsFromItsHandler)
 {
     auto timer = this->Clock().CreateTimer();
     std::vector<Completion> calls;
-    std::vector<Oru::ClockSystem::TimePoint> armedAt;
-    Oru::WaitableTimer::WaitHandler onTick;
-    onTick = [&](boost::system::error_code error) {
+    std::vector<TimePoint> armedAt{this->Clock().GetNow()};
+    Handler onTick = [&](error_code error) {
         calls.push_back({error, this->Clock().GetNow()});
-        if (error || calls.size() == 3) {
-            return;
+        if (!error && calls.size() < 3) {
+            armedAt.push_back(this->Clock().GetNow());
+            timer->expires_from_now(this->Period);
+            timer->async_wait(onTick);
         }
-        timer->expires_from_now(this->Period);
-        armedAt.push_back(this->Clock().GetNow());
-        timer->async_wait(onTick);
     };
     timer->expires_from_now(this->Period);
-    armedAt.push_back(this->Clock().GetNow());
     timer->async_wait(onTick);
     this->RunUntilCalled(calls, 3);
-    ASSERT_EQ(3u, calls.size());
     for (std::size_t tick = 0; tick < calls.size(); ++tick) {
-        EXPECT_FALSE(calls[tick].error);
-        EXPECT_GE(calls[tick].at - armedAt[tick], this->Period) << tick;
+        this->ExpectCall(calls[tick], {}, armedAt[tick], this->Period);
     }
 }
 
-TYPED_TEST(TimerSemantics, GetNowNeverGoesBackwards)
+// What only the virtual clock promises: exact firing times, and its counts.
+TEST(VirtualClock, EachWaitFiresAtItsOwnExpiryInOrderWithinOneAdvance)
 {
-    auto previous = this->Clock().GetNow();
-    for (int round = 0; round < 20; ++round) {
-        for (int read = 0; read < 1000; ++read) {
-            const auto now = this->Clock().GetNow();
-            ASSERT_LE(previous, now);
-            previous = now;
-        }
-        this->_driver.Pass(100 * us);
+    Oru::Testing::VirtualClockSystem clock;
+    const TimePoint start = clock.GetNow();
+    std::vector<std::string> fired;  // "name@<virtual ms since the start>", " aborted" when cancelled
+    const auto record = [&](const std::string& name) -> Handler {
+        return [&, name](error_code error) {
+            const auto at = boost::chrono::duration_cast<boost::chrono::milliseconds>(clock.GetNow() - start);
+            fired.push_back(name + "@" + std::to_string(at.count()) + "ms" + (error ? " aborted" : ""));
+        };
+    };
+    const std::pair<const char*, Duration> waits[] = {
+        {"late", 30 * ms}, {"early", 10 * ms}, {"tie", 30 * ms}, {"past", Duration::min()}, {"never", Duration::max()}};
+    std::vector<std::unique_ptr<Oru::WaitableTimer>> timers;
+    for (const auto& wait : waits) {
+        timers.push_back(clock.CreateTimer());
+        timers.back()->expires_from_now(wait.second);
+        timers.back()->async_wait(record(wait.first));
     }
-    EXPECT_GE(this->Clock().GetNow(), previous);
+    auto periodic = clock.CreateTimer();
+    Handler tick = [&](error_code error) {
+        record("tick")(error);
+        if (!error) {
+            periodic->expires_from_now(12 * ms);
+            periodic->async_wait(tick);
+        }
+    };
+    periodic->expires_from_now(12 * ms);
+    periodic->async_wait(tick);
+    EXPECT_EQ(6u, clock.TimerCount());
+    EXPECT_EQ(5u, clock.PendingWaitCount());
+
+    clock.Advance(9 * ms);
+    EXPECT_THAT(fired, ElementsAre("past@0ms"));
+    clock.Advance(31 * ms);
+    // Equal expiries fire in the order of their waits.
+    EXPECT_THAT(fired, ElementsAre("past@0ms", "early@10ms", "tick@12ms", "tick@24ms", "late@30ms", "tie@30ms",
+                                   "tick@36ms"));
+    clock.Advance(Duration(0));
+    clock.Advance(1 * ns);
+    EXPECT_EQ(Duration(40 * ms + 1 * ns), clock.GetNow() - start);
+    periodic.reset();
+    EXPECT_EQ(5u, clock.TimerCount());
+    EXPECT_EQ(1u, clock.PendingWaitCount());
+    // "never" stays pending, and nothing overflows.
+    clock.Advance(Duration::max() / 2);
+    EXPECT_EQ("tick@40ms aborted", fired.back());
+    EXPECT_EQ(8u, fired.size());
+    EXPECT_EQ(Duration::max() / 2 + 40 * ms + 1 * ns, clock.GetNow() - start);
+}
+
+// The real timers with the event loop on a worker thread, as the plug-in runs
+// them: the host's thread arms, cancels and destroys timers.
+TEST(KernelTimerOnAWorkerThread, HandlersRunOnTheWorkerWhileTheHostArmsCancelsAndDestroys)
+{
+    Oru::OperatingSystem operatingSystem("TimerThreadTest");
+    boost::asio::io_service ioService;
+    Oru::KernelClockSystem clock(ioService, operatingSystem);
+    auto work = boost::asio::make_work_guard(ioService);
+    std::thread worker([&ioService] { ioService.run(); });
+    // A wait whose completion is handed to the host's thread, which expects it on the worker.
+    const auto wait = [](Oru::WaitableTimer& timer) {
+        auto promise = std::make_shared<std::promise<std::pair<std::thread::id, error_code>>>();
+        timer.async_wait([promise](error_code error) { promise->set_value({std::this_thread::get_id(), error}); });
+        return promise->get_future();
+    };
+    const auto expectOnTheWorker = [&worker](auto completion, error_code error) {
+        ASSERT_EQ(std::future_status::ready, completion.wait_for(std::chrono::seconds(5)));
+        EXPECT_EQ(std::make_pair(worker.get_id(), error), completion.get());
+    };
+
+    auto timer = clock.CreateTimer();
+    for (int round = 0; round < 3; ++round) {
+        timer->expires_from_now(2 * ms);
+        expectOnTheWorker(wait(*timer), {});
+    }
+    timer->expires_from_now(1 * hour);
+    auto cancelled = wait(*timer);
+    EXPECT_EQ(1u, timer->cancel());
+    expectOnTheWorker(std::move(cancelled), aborted);
+    auto destroyed = wait(*timer);
+    timer.reset();
+    expectOnTheWorker(std::move(destroyed), aborted);
+
+    work.reset();
+    worker.join();
 }
 
 }  // namespace

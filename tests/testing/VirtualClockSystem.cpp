@@ -1,8 +1,7 @@
 #include "VirtualClockSystem.h"
 
-#include <algorithm>
+#include <map>
 #include <mutex>
-#include <vector>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -12,112 +11,99 @@
 namespace Oru {
 namespace Testing {
 
-class VirtualTimer;
-
-namespace {
-
-// Time arithmetic saturated at the limits of the nanosecond count, as the
-// real timers do it: "never" (Duration::max()) and huge negative durations
-// must not overflow.
-ClockSystem::TimePoint SaturatedAdd(ClockSystem::TimePoint point, WaitableTimer::Duration duration)
-{
-    WaitableTimer::Duration::rep sum = 0;
-    if (__builtin_add_overflow(point.time_since_epoch().count(), duration.count(), &sum)) {
-        return duration.count() > 0 ? ClockSystem::TimePoint::max() : ClockSystem::TimePoint::min();
-    }
-    return ClockSystem::TimePoint(WaitableTimer::Duration(sum));
-}
-
-WaitableTimer::Duration SaturatedDifference(ClockSystem::TimePoint a, ClockSystem::TimePoint b)
-{
-    WaitableTimer::Duration::rep difference = 0;
-    if (__builtin_sub_overflow(a.time_since_epoch().count(), b.time_since_epoch().count(), &difference)) {
-        return a > b ? WaitableTimer::Duration::max() : WaitableTimer::Duration::min();
-    }
-    return WaitableTimer::Duration(difference);
-}
-
-}  // namespace
-
 struct VirtualClockSystem::State {
     explicit State(boost::asio::io_service& service) : ioService(service) {}
 
+    // Saturated at the limits of the nanosecond count, as the real timers do
+    // it: "never" (Duration::max()) and huge negative durations must not overflow.
+    static TimePoint Plus(TimePoint point, Duration duration)
+    {
+        Duration::rep sum = 0;
+        const bool overflow = __builtin_add_overflow(point.time_since_epoch().count(), duration.count(), &sum);
+        return TimePoint(overflow ? (duration.count() > 0 ? Duration::max() : Duration::min()) : Duration(sum));
+    }
+
+    template <typename F>
+    auto Locked(F f)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return f();
+    }
+
+    // Handlers run on the event loop, never inside the call that completes them.
+    void Complete(WaitableTimer::WaitHandler handler, boost::system::error_code error)
+    {
+        boost::asio::post(ioService, [handler, error] { handler(error); });
+    }
+
     struct Wait {
-        TimePoint expiry;
-        std::uint64_t sequence;
-        const VirtualTimer* owner;
+        const WaitableTimer* owner;
         WaitableTimer::WaitHandler handler;
     };
 
-    void Complete(WaitableTimer::WaitHandler handler, boost::system::error_code error)
-    {
-        boost::asio::post(ioService, [handler, error]() { handler(error); });
-    }
-
-    mutable std::mutex mutex;
+    std::mutex mutex;
     boost::asio::io_service& ioService;
     TimePoint now{boost::chrono::hours(1000)};
-    std::uint64_t nextSequence = 0;
     std::size_t timerCount = 0;
-    std::vector<Wait> waits;
+    std::multimap<TimePoint, Wait> waits;  // equal expiries stay in the order of their waits
 };
+
+namespace {
 
 class VirtualTimer final : public WaitableTimer {
 public:
-    explicit VirtualTimer(std::shared_ptr<VirtualClockSystem::State> state) : _state(std::move(state))
+    using State = VirtualClockSystem::State;
+
+    explicit VirtualTimer(std::shared_ptr<State> state) : _state(std::move(state))
     {
-        std::lock_guard<std::mutex> lock(_state->mutex);
-        ++_state->timerCount;
+        _state->Locked([this] { ++_state->timerCount; });
     }
 
     ~VirtualTimer() override
     {
-        cancel();
-        std::lock_guard<std::mutex> lock(_state->mutex);
-        --_state->timerCount;
+        _state->Locked([this] {
+            CancelLocked();
+            --_state->timerCount;
+        });
     }
 
     boost::asio::io_service& get_io_service() override { return _state->ioService; }
 
     void async_wait(WaitHandler handler) override
     {
-        std::lock_guard<std::mutex> lock(_state->mutex);
-        if (_expiry <= _state->now) {
-            _state->Complete(std::move(handler), {});
-            return;
-        }
-        _state->waits.push_back({_expiry, _state->nextSequence++, this, std::move(handler)});
+        _state->Locked([&] {
+            if (_expiry <= _state->now) {
+                _state->Complete(std::move(handler), {});
+            } else {
+                _state->waits.emplace(_expiry, State::Wait{this, std::move(handler)});
+            }
+        });
     }
 
-    std::size_t cancel() override
-    {
-        std::lock_guard<std::mutex> lock(_state->mutex);
-        return CancelLocked();
-    }
+    std::size_t cancel() override { return _state->Locked([this] { return CancelLocked(); }); }
 
     std::size_t expires_from_now(const Duration& duration) override
     {
-        std::lock_guard<std::mutex> lock(_state->mutex);
-        const std::size_t cancelled = CancelLocked();
-        _expiry = SaturatedAdd(_state->now, duration);
-        return cancelled;
+        return _state->Locked([&] {
+            _expiry = State::Plus(_state->now, duration);
+            return CancelLocked();
+        });
     }
 
     Duration expires_from_now() const override
     {
-        std::lock_guard<std::mutex> lock(_state->mutex);
-        return SaturatedDifference(_expiry, _state->now);
+        return _state->Locked(
+            [this] { return State::Plus(_expiry, -_state->now.time_since_epoch()).time_since_epoch(); });
     }
 
 private:
     std::size_t CancelLocked()
     {
-        auto& waits = _state->waits;
         std::size_t cancelled = 0;
-        for (auto wait = waits.begin(); wait != waits.end();) {
-            if (wait->owner == this) {
-                _state->Complete(std::move(wait->handler), boost::asio::error::operation_aborted);
-                wait = waits.erase(wait);
+        for (auto wait = _state->waits.begin(); wait != _state->waits.end();) {
+            if (wait->second.owner == this) {
+                _state->Complete(std::move(wait->second.handler), boost::asio::error::operation_aborted);
+                wait = _state->waits.erase(wait);
                 ++cancelled;
             } else {
                 ++wait;
@@ -126,9 +112,11 @@ private:
         return cancelled;
     }
 
-    std::shared_ptr<VirtualClockSystem::State> _state;
+    std::shared_ptr<State> _state;
     ClockSystem::TimePoint _expiry{};
 };
+
+}  // namespace
 
 VirtualClockSystem::VirtualClockSystem()
     : _ioService(std::make_unique<boost::asio::io_service>()), _state(std::make_shared<State>(*_ioService))
@@ -141,38 +129,25 @@ boost::asio::io_service& VirtualClockSystem::GetIoService() const { return *_ioS
 
 std::unique_ptr<WaitableTimer> VirtualClockSystem::CreateTimer() { return std::make_unique<VirtualTimer>(_state); }
 
-ClockSystem::TimePoint VirtualClockSystem::GetNow()
-{
-    std::lock_guard<std::mutex> lock(_state->mutex);
-    return _state->now;
-}
+ClockSystem::TimePoint VirtualClockSystem::GetNow() { return _state->Locked([this] { return _state->now; }); }
 
 void VirtualClockSystem::Advance(Duration duration)
 {
     // Virtual time, like the steady clock, never goes backwards.
     ORU_REQUIRE(duration.count() >= 0);
-    TimePoint target;
-    {
-        std::lock_guard<std::mutex> lock(_state->mutex);
-        target = SaturatedAdd(_state->now, duration);
-    }
-    RunPending();
+    const TimePoint target = State::Plus(GetNow(), duration);
     for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(_state->mutex);
-            auto& waits = _state->waits;
-            const auto earliest = std::min_element(waits.begin(), waits.end(), [](const auto& a, const auto& b) {
-                return a.expiry < b.expiry || (a.expiry == b.expiry && a.sequence < b.sequence);
-            });
-            if (earliest == waits.end() || earliest->expiry > target) {
-                _state->now = target;
-                break;
-            }
-            _state->now = std::max(_state->now, earliest->expiry);
-            _state->Complete(std::move(earliest->handler), {});
-            waits.erase(earliest);
-        }
         RunPending();
+        const std::lock_guard<std::mutex> lock(_state->mutex);
+        const auto earliest = _state->waits.begin();
+        if (earliest == _state->waits.end() || earliest->first > target) {
+            _state->now = target;
+            break;
+        }
+        // Each wait fires at its own expiry, after the handlers of those before it ran.
+        _state->now = earliest->first;
+        _state->Complete(std::move(earliest->second.handler), {});
+        _state->waits.erase(earliest);
     }
     RunPending();
 }
@@ -187,14 +162,12 @@ void VirtualClockSystem::RunPending()
 
 std::size_t VirtualClockSystem::PendingWaitCount() const
 {
-    std::lock_guard<std::mutex> lock(_state->mutex);
-    return _state->waits.size();
+    return _state->Locked([this] { return _state->waits.size(); });
 }
 
 std::size_t VirtualClockSystem::TimerCount() const
 {
-    std::lock_guard<std::mutex> lock(_state->mutex);
-    return _state->timerCount;
+    return _state->Locked([this] { return _state->timerCount; });
 }
 
 }  // namespace Testing
