@@ -30,45 +30,15 @@ inline std::string StatusExampleJson()
 
 inline KeldraJson::StatusObject StatusExampleObject()
 {
-    KeldraJson::StatusObject status;
-    status.responseCode = 0;
-    status.system.serialNumber = std::string("BS-0042");
-    status.system.stationName = std::string("Ground floor");
-    status.system.code = std::string("0-0");
-    status.system.date = "24-05-17";
-    status.system.time = "18:30:05";
-    status.system.cooling = false;
-
-    KeldraJson::RoomObject thermostatRoom;
-    thermostatRoom.roomNumber = 1;
-    thermostatRoom.actors.push_back(KeldraJson::ActorObject{3, true});
-    KeldraJson::ThermostatObject thermostat;
-    thermostat.id = "TH000001";
-    thermostat.setpointTemperature = 21.5;
-    thermostat.minimumTemperature = 5.0;
-    thermostat.maximumTemperature = 30.0;
-    thermostat.roomTemperature = 20.8;
-    thermostat.relativeHumidity = 45.0;
-    thermostat.batteryLow = false;
-    thermostatRoom.thermostat = thermostat;
-    status.rooms.push_back(thermostatRoom);
-
-    KeldraJson::RoomObject powerLevelRoom;
-    powerLevelRoom.roomNumber = 2;
-    powerLevelRoom.actors.push_back(KeldraJson::ActorObject{4, boost::none});
-    KeldraJson::PowerLevelControlObject powerLevel;
-    powerLevel.powerLevel = 5;
-    powerLevel.percentage = 128;
-    powerLevel.minimumLevel = 0;
-    powerLevel.maximumLevel = 10;
-    powerLevelRoom.powerLevelControl = powerLevel;
-    status.rooms.push_back(powerLevelRoom);
-
-    status.errors.push_back(KeldraJson::ErrorObject{-3, 2u, std::string("thermostat missing")});
-    status.leavingHome.active = false;
-    status.leavingHome.date = std::string("24-05-20");
-    status.leavingHome.time = std::string("18:30");
-    return status;
+    using namespace KeldraJson;
+    return StatusObject{
+        SystemObject{std::string("BS-0042"), std::string("Ground floor"), std::string("0-0"), "24-05-17", "18:30:05",
+                     false},
+        {RoomObject{1, {ActorObject{3, true}}, ThermostatObject{"TH000001", 21.5, 5.0, 30.0, 20.8, 45.0, false}, {}},
+         RoomObject{2, {ActorObject{4, boost::none}}, {}, PowerLevelControlObject{5, 128, 0, 10}}},
+        {ErrorObject{-3, 2u, std::string("thermostat missing")}},
+        LeavingHomeObject{false, std::string("24-05-20"), std::string("18:30")},
+        0};
 }
 
 }  // namespace Testing
