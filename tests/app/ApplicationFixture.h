@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,7 +16,6 @@
 #include "FakeKeldraWebApi.h"
 #include "FakeMDnsClient.h"
 #include "LogCapture.h"
-#include "RecordingErrorHandler.h"
 #include "RecordingHost.h"
 #include "VirtualClockSystem.h"
 #include "app/OruKeldraApp.h"
@@ -27,11 +25,7 @@
 namespace Keldra {
 namespace Testing {
 
-// ETS application parameters by number, as the host serves them.
-struct EtsParameters {
-    std::map<int, std::string> texts;
-    std::map<int, std::int32_t> numbers;
-};
+using Lines = std::vector<std::string>;
 
 // A base station on the simulated network, with its ETS configuration and
 // the status it answers.
@@ -56,18 +50,6 @@ SimulatedStation Station1();
 SimulatedStation Station2();
 std::vector<SimulatedStation> DefaultStations();
 
-// The parameters that configure these stations: IDs, rooms, actor modules
-// (4-bit groups), thermostat IDs, and the absence mode.
-EtsParameters ParametersFor(const std::vector<SimulatedStation>& stations, std::int32_t absenceMode = 0);
-
-// The CO number of a power level function (37..41) of a slot of a station.
-int PowerLevelCoNumber(int station, int slot, int function);
-
-// What the host recorded on one CO, comparable as a whole.
-std::vector<Oru::Testing::SentValue> SentOn(const Oru::Testing::RecordingHost& host, int co);
-// The values as sent on one CO.
-std::vector<Oru::Testing::SentValue> OnCo(int co, const std::vector<Oru::Testing::SentValue::Value>& values);
-
 // While it exists, log lines reach only the LogCaptures, not the console:
 // for tests that log hundreds of thousands of lines.
 class QuietConsole {
@@ -83,41 +65,36 @@ private:
 
 class ApplicationFixture {
 public:
-    // The stations are configured and announced; the credentials file in
-    // the host's configuration directory holds "installer"/"secret" for
-    // each of them.
+    // The host serves the ETS parameters of the stations (IDs, rooms, actor
+    // module groups, thermostat IDs, absence mode); the stations are
+    // announced; the credentials file in the host's configuration directory
+    // holds "installer"/"secret" for each of them.
     explicit ApplicationFixture(std::vector<SimulatedStation> stations = DefaultStations(),
                                 std::int32_t absenceMode = 0);
     ~ApplicationFixture();
     ApplicationFixture(const ApplicationFixture&) = delete;
     ApplicationFixture& operator=(const ApplicationFixture&) = delete;
 
-    // Replaces every ETS parameter of the host.
-    void SetParameters(const EtsParameters& parameters);
-    bool Init();
+    bool Init() { return app->Init(&host); }
     // Init and Run, then the event loop until every announced station is
     // found, checked and polled once. Fails the test when Init fails.
     void Start();
     // The next status poll of every station (5 seconds of virtual time).
-    void Poll();
+    void Poll() { clock.Advance(boost::chrono::seconds(5)); }
     void RunPending() { clock.RunPending(); }
-    // Forgets what the host, the log and the error handler recorded.
+    // Forgets what the host and the log recorded.
     void ClearRecords();
 
     // The web API object last created for configured station index (0-based).
     std::shared_ptr<FakeKeldraWebApi> WebApiOf(std::size_t station) const;
-    // The requests of one kind to every station, in creation order of the
-    // web API objects.
-    std::vector<WebApiRequest> Requests(RequestKind kind) const;
-    std::size_t Count(RequestKind kind) const { return Requests(kind).size(); }
+    // The requests of one kind to every station.
+    std::size_t Count(RequestKind kind) const;
     // The manager the application built; null before Init.
     BaseStationManager* Manager() const { return _manager; }
-    const boost::filesystem::path& ConfigurationDirectory() const { return _configurationDirectory; }
 
     Oru::Testing::VirtualClockSystem clock;
     Oru::Testing::LogCapture log;
     Oru::Testing::RecordingHost host;
-    RecordingErrorHandler errorCalls;
     FakeWebApiFactory webApis;
     std::shared_ptr<FakeMDnsClient::Network> network = std::make_shared<FakeMDnsClient::Network>();
     std::vector<SimulatedStation> stations;
@@ -126,8 +103,6 @@ public:
 
 private:
     boost::filesystem::path _configurationDirectory;
-    std::vector<int> _numberParameterIds;
-    std::vector<int> _textParameterIds;
     BaseStationManager* _manager = nullptr;
 };
 

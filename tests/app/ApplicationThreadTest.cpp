@@ -5,11 +5,9 @@
 #include <atomic>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/optional/optional_io.hpp>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ApplicationFixture.h"
@@ -20,47 +18,36 @@ namespace {
 
 using boost::posix_time::ptime;
 
-// Runs the fixture's event loop on its own thread until stopped.
-class EventLoopThread {
-public:
-    explicit EventLoopThread(Oru::Testing::VirtualClockSystem& clock)
-        : _thread([this, &clock]() {
-              while (!_stop.load()) {
-                  clock.Advance(boost::chrono::milliseconds(100));
-                  _rounds.fetch_add(1);
-              }
-          })
-    {
-    }
-    ~EventLoopThread() { Stop(); }
-    EventLoopThread(const EventLoopThread&) = delete;
-    EventLoopThread& operator=(const EventLoopThread&) = delete;
-
-    void Stop()
-    {
-        _stop.store(true);
-        if (_thread.joinable()) {
-            _thread.join();
+// Runs the fixture's event loop on its own thread, at least the given
+// number of 100 ms rounds, while the test's thread calls the application.
+template <typename HostThread>
+void WithEventLoopThread(ApplicationFixture& fixture, unsigned rounds, HostThread hostThread)
+{
+    QuietConsole quiet;
+    std::atomic<bool> stop{false};
+    std::atomic<unsigned> done{0};
+    std::thread loop([&]() {
+        while (!stop.load()) {
+            fixture.clock.Advance(boost::chrono::milliseconds(100));
+            done.fetch_add(1);
         }
+    });
+    hostThread();
+    while (done.load() < rounds) {
+        std::this_thread::yield();
     }
-    unsigned Rounds() const { return _rounds.load(); }
-
-private:
-    std::atomic<bool> _stop{false};
-    std::atomic<unsigned> _rounds{0};
-    std::thread _thread;
-};
+    stop.store(true);
+    loop.join();
+}
 
 TEST(ApplicationThreadTest, ValuesFromTheHostsThreadReachTheStationsInOrderWhileTheyArePolled)
 {
     ApplicationFixture fixture;
     ASSERT_NO_FATAL_FAILURE(fixture.Start());
-    const std::size_t setpoints = 300;
+    const std::size_t rounds = 300;
 
-    {
-        QuietConsole quiet;
-        EventLoopThread loop(fixture.clock);
-        for (std::size_t index = 0; index < setpoints; ++index) {
+    WithEventLoopThread(fixture, 60, [&]() {
+        for (std::size_t index = 0; index < rounds; ++index) {
             // 20.0, 20.5, ..., 24.5, 20.0, ...
             fixture.app->OnValueReceived(2, 20.0f + static_cast<float>(index % 10) * 0.5f);
             fixture.app->OnValueReceived(37, static_cast<unsigned char>(index % 11));
@@ -71,68 +58,58 @@ TEST(ApplicationThreadTest, ValuesFromTheHostsThreadReachTheStationsInOrderWhile
             fixture.app->OnValueReceived(516, index % 3 == 0);
             fixture.app->OnValueReceived(39, static_cast<unsigned char>(200));
         }
-        // Some polls while the values were arriving.
-        while (loop.Rounds() < 60) {
-            std::this_thread::yield();
-        }
-        loop.Stop();
-    }
+    });
     fixture.RunPending();
 
-    const auto requests = fixture.WebApiOf(0)->Requests(RequestKind::SetpointTemperature);
-    ASSERT_EQ(requests.size(), setpoints);
-    for (std::size_t index = 0; index < setpoints; ++index) {
-        EXPECT_EQ(requests[index].temperature, 20.0 + static_cast<double>(index % 10) * 0.5) << index;
-    }
-    const auto levels = fixture.WebApiOf(0)->Requests(RequestKind::PowerLevel);
-    ASSERT_EQ(levels.size(), 2 * setpoints);
-    for (std::size_t index = 0; index < setpoints; ++index) {
+    const auto station1 = fixture.WebApiOf(0);
+    const auto setpoints = station1->Requests(RequestKind::SetpointTemperature);
+    const auto levels = station1->Requests(RequestKind::PowerLevel);
+    ASSERT_EQ(setpoints.size(), rounds);
+    ASSERT_EQ(levels.size(), 2 * rounds);
+    for (std::size_t index = 0; index < rounds; ++index) {
+        EXPECT_EQ(setpoints[index].temperature, 20.0 + static_cast<double>(index % 10) * 0.5) << index;
         EXPECT_EQ(levels[2 * index].level->Value(), index % 11) << index;
         EXPECT_EQ(levels[2 * index + 1].level->Value(), 8u) << index;
     }
-    EXPECT_EQ(fixture.Count(RequestKind::CoolingMode), 2 * setpoints);
-    EXPECT_GT(fixture.WebApiOf(0)->Count(RequestKind::Status), 1u);
+    EXPECT_EQ(fixture.Count(RequestKind::CoolingMode), 2 * rounds);
+    EXPECT_GT(station1->Count(RequestKind::Status), 1u);
     // Every "leaving" from the bus, with its arrival years ahead of the
     // master's time; the switch-offs are the bus's and those of the room
     // writes that found leaving home active.
     std::size_t leaving = 0;
-    for (const auto& request : fixture.WebApiOf(0)->Requests(RequestKind::LeavingHome)) {
+    for (const auto& request : station1->Requests(RequestKind::LeavingHome)) {
         if (request.flag) {
             const auto hour = boost::posix_time::hours(static_cast<long>(2 * leaving % 24));
             EXPECT_EQ(request.arrival, ptime(boost::gregorian::date(2030, 1, 1), hour));
             ++leaving;
         }
     }
-    EXPECT_EQ(leaving, setpoints / 2);
+    EXPECT_EQ(leaving, rounds / 2);
 }
 
 TEST(ApplicationThreadTest, ExitAfterTheEventLoopStoppedLeavesNothingRunning)
 {
     ApplicationFixture fixture;
     ASSERT_NO_FATAL_FAILURE(fixture.Start());
-    {
-        QuietConsole quiet;
-        EventLoopThread loop(fixture.clock);
+    WithEventLoopThread(fixture, 100, [&]() {
         for (int index = 0; index < 100; ++index) {
             fixture.app->OnValueReceived(2, 21.5f);
             fixture.app->OnValueReceived(37, static_cast<unsigned char>(11));
         }
-        while (loop.Rounds() < 100) {
-            std::this_thread::yield();
-        }
-        // As the entry point's exit function does: the worker stops first.
-        loop.Stop();
-        fixture.app->Exit(&fixture.host);
-    }
+    });
+    // As the entry point's exit function does: the worker stops first.
+    fixture.app->Exit(&fixture.host);
     EXPECT_EQ(fixture.exitCalls, 1);
     fixture.app.reset();
     fixture.clock.Advance(boost::chrono::seconds(30));
 }
 
+// Regression: the readers of the two formats in use are built once and
+// shared by every thread.
 TEST(ApplicationThreadTest, DateAndTimeTextsAreReadOnSeveralThreadsAtOnce)
 {
-    // The readers of the two formats in use are shared by every thread.
-    const auto read = [](int offset, std::atomic<int>& wrong) {
+    std::atomic<int> wrong{0};
+    const auto read = [&wrong](int offset) {
         for (int minute = 0; minute < 600; ++minute) {
             const int value = (minute + offset) % 60;
             const std::string text = (value < 10 ? "0" : "") + std::to_string(value);
@@ -145,9 +122,8 @@ TEST(ApplicationThreadTest, DateAndTimeTextsAreReadOnSeveralThreadsAtOnce)
             }
         }
     };
-    std::atomic<int> wrong{0};
-    std::thread other([&]() { read(17, wrong); });
-    read(0, wrong);
+    std::thread other(read, 17);
+    read(0);
     other.join();
     EXPECT_EQ(wrong.load(), 0);
 }

@@ -38,13 +38,12 @@ enum class Delivery {
 
 struct WebApiRequest {
     RequestKind kind = RequestKind::ShortInfo;
-    boost::optional<Credentials> credentials;  // in force when the request was made
-    boost::optional<Room> room;                // setpoint and power level writes
-    double temperature = 0.0;                  // setpoint writes
-    boost::optional<PowerLevel> level;         // power level writes
-    bool flag = false;                         // leaving-home active, cooling
-    boost::optional<boost::posix_time::ptime> arrival;  // leaving-home writes
-    bool withToken = false;                    // a CancellationToken was given
+    boost::optional<Credentials> credentials{};  // in force when the request was made
+    boost::optional<Room> room{};                // setpoint and power level writes
+    double temperature = 0.0;                    // setpoint writes
+    boost::optional<PowerLevel> level{};         // power level writes
+    bool flag = false;                           // leaving-home active, cooling
+    boost::optional<boost::posix_time::ptime> arrival{};  // leaving-home writes
 };
 
 class FakeKeldraWebApi final : public IKeldraWebApi {
@@ -63,17 +62,14 @@ public:
                      Delivery delivery = Delivery::Posted);
 
     const BaseStationWebParameters& GetParameters() const { return _parameters; }
-    std::vector<WebApiRequest> Requests() const;
-    std::vector<WebApiRequest> Requests(RequestKind kind) const;
-    std::size_t Count(RequestKind kind) const;
+    // Of every kind when none is given.
+    std::vector<WebApiRequest> Requests(boost::optional<RequestKind> kind = boost::none) const;
+    std::size_t Count(RequestKind kind) const { return Requests(kind).size(); }
     std::size_t SetCredentialsCount() const;
-
-    std::size_t HeldCount() const;
-    std::size_t HeldCount(RequestKind kind) const;
+    std::size_t HeldCount(boost::optional<RequestKind> kind = boost::none) const;
     // Delivers the held answers (of one kind) through the io_service, in
     // the order of the requests.
-    void ReleaseHeld();
-    void ReleaseHeld(RequestKind kind);
+    void ReleaseHeld(boost::optional<RequestKind> kind = boost::none);
     // Forgets the held answers without calling their handlers.
     void DropHeld();
 
@@ -85,15 +81,16 @@ public:
     void SetLeavingHome(bool active, const boost::optional<boost::posix_time::ptime>& arrival, WriteHandler handler,
                         CancellationToken* token) override;
     void SetCoolingMode(bool cooling, WriteHandler handler, CancellationToken* token) override;
-    const boost::optional<Credentials>& GetCredentials() const override;
+    const boost::optional<Credentials>& GetCredentials() const override { return _credentials; }
     void SetCredentials(const boost::optional<Credentials>& credentials) override;
 
     struct State;
 
 private:
     template <typename Message>
-    void Respond(WebApiRequest request, const Oru::SystemResult<Message>& answer, Delivery delivery,
-                 const Handler<Message>& handler, CancellationToken* token);
+    void Script(RequestKind kind, Oru::SystemResult<Message> answer, Delivery delivery);
+    template <typename Message>
+    void Respond(WebApiRequest request, const Handler<Message>& handler, CancellationToken* token);
 
     boost::asio::io_service& _ioService;
     const BaseStationWebParameters _parameters;
