@@ -104,6 +104,18 @@ public:
 
     boost::asio::io_service& GetIoService() { return *_ioService; }
 
+    // A station that appears between two searches is resolved at once: at
+    // start-up the first search usually runs before the mDNS client has
+    // heard from the network, and the station would wait a whole period.
+    void ResolveNewInstancesAtOnce()
+    {
+        _mDnsClient->SetInstanceFoundCallback([weakSearch = weak_from_this()](const DeviceInfo& device) {
+            if (const auto search = weakSearch.lock()) {
+                search->OnInstanceFound(device);
+            }
+        });
+    }
+
 private:
     static bool IsActive(Activation activation) { return activation % 2 == 1; }
 
@@ -119,6 +131,14 @@ private:
             Resolve(device, activation);
         }
         WaitForNextSearch(activation);
+    }
+
+    void OnInstanceFound(const DeviceInfo& device)
+    {
+        const Activation activation = _activation.load();
+        if (IsActive(activation) && IsBaseStationName(device.name)) {
+            Resolve(device, activation);
+        }
     }
 
     std::vector<DeviceInfo> SendSearchRequest()
@@ -181,6 +201,7 @@ BaseStationDiscoveryService::BaseStationSearchBeacon::BaseStationSearchBeacon(co
                                                                               DiscoveryCallback discoveryCallback)
     : _search(std::make_shared<Search>(timerFactory, mDnsFactory, period, std::move(discoveryCallback)))
 {
+    _search->ResolveNewInstancesAtOnce();
 }
 
 BaseStationDiscoveryService::BaseStationSearchBeacon::~BaseStationSearchBeacon() { _search->Stop(); }

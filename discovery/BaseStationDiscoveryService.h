@@ -1,7 +1,7 @@
 // Finds the base stations announced on the local network: while active, it
-// lists the announced HTTPS services once every search period, resolves those
-// named like a base station and reports each whose TXT record names the
-// right vendor and model. It keeps no list: every search reports every
+// lists the announced HTTPS services once every search period (and resolves
+// a newly announced one at once), resolves those named like a base station
+// and reports each whose TXT record names the right vendor and model. It keeps no list: every search reports every
 // station it finds.
 #pragma once
 
@@ -37,7 +37,8 @@ public:
 
         // Searches at once (on the event loop: right here when called on
         // its thread, otherwise as soon as it gets there) and then once every
-        // period. Does nothing while active.
+        // period; in between, a station the mDNS client reports as new is
+        // resolved at once. Does nothing while active.
         void Start();
         // No search begins after Stop, and no result of an earlier one is
         // reported any more. Does nothing while inactive.

@@ -14,6 +14,7 @@ class IMDnsClient {
 public:
     using BrowseCallback = Oru::function<void(DeviceInfo&&)>;
     using ResolveCallback = Oru::function<void(ServiceInfo&&)>;
+    using InstanceFoundCallback = Oru::function<void(const DeviceInfo&)>;
 
     virtual ~IMDnsClient() = default;
 
@@ -24,6 +25,12 @@ public:
     // Calls the callback with the resolved instance, at once or later on the
     // io_service's thread; not at all when resolving fails.
     virtual void Resolve(const DeviceInfo& device, ResolveCallback callback) = 0;
+
+    // Calls the callback on the io_service's thread whenever an instance of a
+    // service type that Browse was asked for appears on the network, so that
+    // a new instance can be resolved at once instead of at the next Browse.
+    // Replaces the callback set before; none is called after destruction.
+    virtual void SetInstanceFoundCallback(InstanceFoundCallback callback) = 0;
 };
 
 }  // namespace Keldra

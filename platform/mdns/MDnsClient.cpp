@@ -137,6 +137,12 @@ public:
         });
     }
 
+    void SetInstanceFoundCallback(InstanceFoundCallback callback)
+    {
+        std::lock_guard<std::mutex> lock(_cacheMutex);
+        _instanceFound = std::move(callback);
+    }
+
 private:
     struct PendingResolve {
         DeviceInfo device;
@@ -340,7 +346,13 @@ private:
             const auto known = std::find(devices.begin(), devices.end(), device);
             if (event == AVAHI_BROWSER_NEW && known == devices.end()) {
                 ORU_LOG_DEBUG("Found " << device);
+                const bool firstSighting =
+                    std::none_of(devices.begin(), devices.end(),
+                                 [&device](const DeviceInfo& other) { return IsSameInstance(device, other); });
                 devices.push_back(device);
+                if (firstSighting) {
+                    self.NotifyInstanceFound(device);
+                }
             } else if (event == AVAHI_BROWSER_REMOVE && known != devices.end()) {
                 ORU_LOG_DEBUG("Gone: " << device);
                 devices.erase(known);
@@ -363,6 +375,24 @@ private:
         case AVAHI_BROWSER_CACHE_EXHAUSTED:
             break;
         }
+    }
+
+    // With the cache mutex held; the callback runs later, without it.
+    void NotifyInstanceFound(const DeviceInfo& device)
+    {
+        if (!_instanceFound) {
+            return;
+        }
+        boost::asio::post(_ioService, [self = shared_from_this(), device]() {
+            InstanceFoundCallback callback;
+            {
+                std::lock_guard<std::mutex> lock(self->_cacheMutex);
+                callback = self->_instanceFound;
+            }
+            if (callback && !self->_closed) {
+                callback(device);
+            }
+        });
     }
 
     void StartResolve(const DeviceInfo& device, const ResolveCallback& callback)
@@ -446,6 +476,7 @@ private:
     std::mutex _cacheMutex;
     std::set<std::string> _serviceTypes;
     std::map<std::string, std::vector<DeviceInfo>> _cache;
+    InstanceFoundCallback _instanceFound;
 };
 
 MDnsClient::MDnsClient(boost::asio::io_service& ioService) : _connection(std::make_shared<Connection>(ioService))
@@ -465,6 +496,11 @@ void MDnsClient::Browse(const std::string& serviceType, BrowseCallback callback)
 void MDnsClient::Resolve(const Keldra::DeviceInfo& device, ResolveCallback callback)
 {
     _connection->Resolve(device, std::move(callback));
+}
+
+void MDnsClient::SetInstanceFoundCallback(InstanceFoundCallback callback)
+{
+    _connection->SetInstanceFoundCallback(std::move(callback));
 }
 
 }  // namespace Oru

@@ -17,6 +17,8 @@ namespace Oru {
 // before it returns. The first Browse for another service type starts a
 // browser for that type and delivers nothing; later calls deliver what it
 // has found. An instance seen on several interfaces is delivered once.
+// The instance-found callback hears of each instance when the daemon first
+// reports it (again after a reconnection), on the event loop.
 //
 // Resolve asks the daemon for the instance's IPv4 address, port and TXT
 // record and calls back on the event loop; a failed resolve (timeout, no
@@ -39,6 +41,7 @@ public:
 
     void Browse(const std::string& serviceType, BrowseCallback callback) override;
     void Resolve(const Keldra::DeviceInfo& device, ResolveCallback callback) override;
+    void SetInstanceFoundCallback(InstanceFoundCallback callback) override;
 
     class Connection;
 

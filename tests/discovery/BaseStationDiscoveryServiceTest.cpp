@@ -297,6 +297,39 @@ TEST_F(DiscoveryTest, EveryCycleListsAndResolvesAfresh)
     EXPECT_EQ(Names({"plavo-B1@10000", "plavo-B2@10000", "plavo-B2@20000"}), _reports);
 }
 
+TEST_F(DiscoveryTest, AStationReportedNewIsResolvedAtOnceWhileActive)
+{
+    auto service = CreateService();
+    const auto appear = [this](const std::string& name) {
+        _network->Announce(Device(name), Service(name));
+        _network->ReportFound(Device(name));
+        _clock.RunPending();
+    };
+    appear("plavo-N0");
+    EXPECT_TRUE(_network->Arguments("Resolve").empty()) << "inactive";
+
+    service->Start();
+    _clock.RunPending();
+    _network->WithdrawAll();
+    _network->ClearCalls();
+    _reports.clear();
+    _clock.Advance(Seconds(3));
+    appear("plavo-N1");
+    appear("printer");
+    EXPECT_EQ(Names({"plavo-N1"}), _network->Arguments("Resolve"));
+    EXPECT_EQ(Names({"plavo-N1@3000"}), _reports);
+    // The search keeps its rhythm.
+    _clock.Advance(Seconds(7));
+    EXPECT_EQ(Names({"plavo-N1@3000", "plavo-N1@10000"}), _reports);
+
+    service->Stop();
+    appear("plavo-N2");
+    service.reset();
+    appear("plavo-N3");
+    EXPECT_EQ(2U, _reports.size());
+    EXPECT_EQ(Names({"plavo-N1", "plavo-N1"}), _network->Arguments("Resolve"));
+}
+
 TEST_F(DiscoveryTest, StartWhileActiveRunsNoFurtherCycle)
 {
     _network->Announce(Device("plavo-A1"), Service("plavo-A1"));

@@ -200,6 +200,8 @@ TEST_F(MDnsClientWithDaemon, ListsAndResolvesAPublishedService)
 {
     const std::string name = "plavo-T" + std::to_string(::getpid());
     MDnsClient client(_ioService);
+    std::vector<std::string> found;
+    client.SetInstanceFoundCallback([&found](const DeviceInfo& device) { found.push_back(device.name); });
     AvahiEntryGroup* group = Publish(name, 8443, {"Vendor=Keldra", "Model=Brisgo", "Flag"});
 
     ASSERT_TRUE(RunUntil(_ioService, [&] { return Lists(BrowseNow(client, "_https._tcp"), name); }))
@@ -214,6 +216,9 @@ TEST_F(MDnsClientWithDaemon, ListsAndResolvesAPublishedService)
     EXPECT_EQ(1, std::count_if(devices.begin(), devices.end(),
                                [&name](const DeviceInfo& entry) { return entry.name == name; }))
         << "one entry per instance";
+    ASSERT_TRUE(RunUntil(_ioService, [&] { return std::count(found.begin(), found.end(), name) > 0; }))
+        << "the new instance was not reported";
+    EXPECT_EQ(1, std::count(found.begin(), found.end(), name)) << "reported once, on whatever interfaces";
 
     std::vector<ServiceInfo> resolved;
     client.Resolve(*device, [&resolved](ServiceInfo&& service) { resolved.push_back(std::move(service)); });

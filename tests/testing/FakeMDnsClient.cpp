@@ -28,6 +28,34 @@ void FakeMDnsClient::Network::WithdrawAll()
     _instances.clear();
 }
 
+void FakeMDnsClient::Network::ReportFound(const DeviceInfo& device)
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    for (const auto& watcher : _watchers) {
+        // The client may be gone by the time the event loop gets there.
+        boost::asio::post(*watcher.ioService, [this, client = watcher.client, device]() {
+            InstanceFoundCallback callback;
+            {
+                std::lock_guard<std::mutex> innerLock(_mutex);
+                const auto found = std::find_if(_watchers.begin(), _watchers.end(),
+                                                [client](const Watcher& other) { return other.client == client; });
+                if (found == _watchers.end()) {
+                    return;
+                }
+                callback = found->callback;
+            }
+            callback(device);
+        });
+    }
+}
+
+void FakeMDnsClient::Network::ForgetWatcher(const FakeMDnsClient* client)
+{
+    _watchers.erase(std::remove_if(_watchers.begin(), _watchers.end(),
+                                   [client](const Watcher& watcher) { return watcher.client == client; }),
+                    _watchers.end());
+}
+
 void FakeMDnsClient::Network::SetResolveDelivery(ResolveDelivery delivery)
 {
     std::lock_guard<std::mutex> lock(_mutex);
@@ -97,6 +125,7 @@ FakeMDnsClient::~FakeMDnsClient()
 {
     std::lock_guard<std::mutex> lock(_network->_mutex);
     --_network->_clientCount;
+    _network->ForgetWatcher(this);
 }
 
 MDnsFactory FakeMDnsClient::Factory(std::shared_ptr<Network> network)
@@ -150,6 +179,13 @@ void FakeMDnsClient::Resolve(const DeviceInfo& device, ResolveCallback callback)
     boost::asio::post(_ioService, [callback = std::move(callback), service = std::move(*answer)]() mutable {
         callback(std::move(service));
     });
+}
+
+void FakeMDnsClient::SetInstanceFoundCallback(InstanceFoundCallback callback)
+{
+    std::lock_guard<std::mutex> lock(_network->_mutex);
+    _network->ForgetWatcher(this);
+    _network->_watchers.push_back({this, &_ioService, std::move(callback)});
 }
 
 }  // namespace Testing

@@ -39,6 +39,10 @@ public:
         // Removes every instance with this name.
         void Withdraw(const std::string& instanceName);
         void WithdrawAll();
+        // Tells every client's instance-found callback, on its event loop,
+        // that the instance has appeared (as a real client does when the
+        // daemon first reports it).
+        void ReportFound(const DeviceInfo& device);
 
         void SetResolveDelivery(ResolveDelivery delivery);
         // Posts every held answer to its client's event loop; returns how many.
@@ -65,7 +69,17 @@ public:
             ServiceInfo service;
         };
 
+        struct Watcher {
+            const FakeMDnsClient* client;
+            boost::asio::io_service* ioService;
+            InstanceFoundCallback callback;
+        };
+
+        // With the mutex held.
+        void ForgetWatcher(const FakeMDnsClient* client);
+
         mutable std::mutex _mutex;
+        std::vector<Watcher> _watchers;
         std::vector<Instance> _instances;
         ResolveDelivery _delivery = ResolveDelivery::Immediately;
         std::vector<HeldResolve> _held;
@@ -83,6 +97,7 @@ public:
 
     void Browse(const std::string& serviceType, BrowseCallback callback) override;
     void Resolve(const DeviceInfo& device, ResolveCallback callback) override;
+    void SetInstanceFoundCallback(InstanceFoundCallback callback) override;
 
 private:
     boost::asio::io_service& _ioService;
