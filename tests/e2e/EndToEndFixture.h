@@ -39,6 +39,9 @@ protected:
     static constexpr Seconds DiscoveryTimeout{45};
     // Stations are polled every 5 s.
     static constexpr Seconds PollTimeout{20};
+    // A station announced before the host starts is found at once, not at
+    // the second search 10 s later.
+    static constexpr Seconds AnnouncedStationTimeout{5};
     static constexpr Seconds StartTimeout{60};
 
     static void SetUpTestSuite();

@@ -66,7 +66,7 @@ TEST_F(EndToEndTest, StationsAreDiscoveredCheckedAndPolledAndTheFirstCheckedIsMa
     // Station 2 is found first and passes its check first (with firmware
     // 1.4.0, the oldest the plug-in accepts): it is master, although
     // station 1 has the lower number.
-    const auto found2 = Await(Line(Station2Found), 0, DiscoveryTimeout);
+    const auto found2 = Await(Line(Station2Found), 0, AnnouncedStationTimeout);
     const auto elected = Await(Line("Selecting base station 2 as system master"), found2, PollTimeout);
     Await(Line("Set system master: KLD0000002"), found2, PollTimeout);
     Await(BusValue(198, "bool false"), elected, PollTimeout);
