@@ -136,6 +136,10 @@ KeldraApp::~KeldraApp()
 
 bool KeldraApp::Init(OruApp::IOruAppHost* host)
 {
+    if (_exited) {
+        ORU_LOG_FATAL("Init after Exit: the application has stopped.");
+        return false;
+    }
     if (_host != nullptr) {
         ORU_LOG_FATAL("App host already registered.");
         return false;
@@ -373,6 +377,7 @@ void KeldraApp::Exit(const OruApp::IOruAppHost* host)
     if (_exitFunction) {
         _exitFunction();
     }
+    _exited = true;
     if (host != nullptr && host == _host) {
         _host = nullptr;
     }

@@ -119,6 +119,9 @@ private:
     boost::function<void()> _exitFunction;
     Oru::ClockSystem& _clockSystem;
     OruApp::IOruAppHost* _host = nullptr;
+    // Exit has stopped the event loop for good: a later Init would start
+    // nothing.
+    bool _exited = false;
     BaseStationManagerFactory _baseStationManagerFactory;
     ErrorHandlerFactory _errorHandlerFactory;
     ConfigurationManagerFactory _configurationManagerFactory;

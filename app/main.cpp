@@ -92,12 +92,8 @@ TimerFactory MakeTimerFactory(const Resources& resources)
     return [resources]() { return resources->_clockSystem.CreateTimer(); };
 }
 
-std::unique_ptr<KeldraApp> CreateApplication()
+std::unique_ptr<KeldraApp> AssembleApplication(const Resources& resources)
 {
-    Resources resources = boost::make_shared<ApplicationResources>();
-    resources->_work.emplace(resources->_ioService);
-    resources->_thread = boost::thread([resources]() { RunWorker(resources); });
-
     boost::function<void()> exitFunction = [resources]() { resources->Stop(); };
 
     BaseStationManagerFactory baseStationManagerFactory =
@@ -136,6 +132,21 @@ std::unique_ptr<KeldraApp> CreateApplication()
                                                    errorHandlerFactory, configurationManagerFactory);
     resources->_errorIndicator = application.get();
     return application;
+}
+
+std::unique_ptr<KeldraApp> CreateApplication()
+{
+    Resources resources = boost::make_shared<ApplicationResources>();
+    resources->_work.emplace(resources->_ioService);
+    resources->_thread = boost::thread([resources]() { RunWorker(resources); });
+    try {
+        return AssembleApplication(resources);
+    } catch (...) {
+        // The worker thread holds the resources too: it would run on,
+        // unseen, after the application was never made.
+        resources->Stop();
+        throw;
+    }
 }
 
 }  // namespace

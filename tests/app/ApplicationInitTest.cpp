@@ -223,29 +223,29 @@ TEST(LifecycleTest, RunPublishesTheInitialErrorStateAndStartsDiscoveryOnlyAfterA
     EXPECT_THAT(good.network->Arguments("Resolve"), ElementsAre("plavo-A1B2C3D4E5"));
 }
 
-TEST(LifecycleTest, ExitStopsTheRuntimeAndPollingAndForgetsOnlyItsOwnHost)
+TEST(LifecycleTest, ExitStopsTheRuntimeAndPollingForGood)
 {
     ApplicationFixture fixture;
-    fixture.app->Exit(nullptr);
-    EXPECT_EQ(fixture.exitCalls, 1);
     ASSERT_NO_FATAL_FAILURE(fixture.Start());
     const auto polls = fixture.WebApiOf(0)->Count(RequestKind::Status);
 
     Oru::Testing::RecordingHost other;
     fixture.app->Exit(&other);
-    EXPECT_EQ(fixture.exitCalls, 2);
-    EXPECT_FALSE(fixture.Init());
+    EXPECT_EQ(fixture.exitCalls, 1);
     fixture.app->Exit(&fixture.host);
-
+    fixture.app->Exit(nullptr);
     EXPECT_EQ(fixture.exitCalls, 3);
     EXPECT_EQ(fixture.log.Count(log4cplus::INFO_LOG_LEVEL, "Exited."), 3u);
-    EXPECT_EQ(fixture.log.Count(log4cplus::FATAL_LOG_LEVEL, "App host already registered."), 1u);
     // The stops queued for the event loop end the polling for good.
     fixture.RunPending();
     fixture.clock.Advance(boost::chrono::seconds(60));
     EXPECT_EQ(fixture.WebApiOf(0)->Count(RequestKind::Status), polls);
-    // Its own host may register again.
-    EXPECT_TRUE(fixture.Init());
+
+    // The event loop is gone: an Init now would start nothing, so it fails,
+    // with its own host or another.
+    EXPECT_FALSE(fixture.Init());
+    EXPECT_FALSE(fixture.app->Init(&other));
+    EXPECT_EQ(fixture.log.Count(log4cplus::FATAL_LOG_LEVEL, "Init after Exit: the application has stopped."), 2u);
 }
 
 // Regression: a host that deletes the application without Exit.
