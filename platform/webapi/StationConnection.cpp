@@ -110,6 +110,22 @@ void StationConnection::OnWrite(boost::system::error_code error, std::size_t /*b
     _parser.emplace();
     _parser->header_limit(static_cast<std::uint32_t>(_limits.headerLimit));
     _parser->body_limit(_limits.bodyLimit);
+    // The header alone first: when the header and the start of the body
+    // arrive together, an eager read of the whole answer loses the parser's
+    // verdict on a Content-Length above the body limit and reads on, however
+    // long the body claims to be.
+    http::async_read_header(_stream, _buffer, *_parser,
+                            beast::bind_front_handler(&StationConnection::OnReadHeader, shared_from_this()));
+}
+
+void StationConnection::OnReadHeader(boost::system::error_code error, std::size_t /*bytesTransferred*/)
+{
+    if (error) {
+        return Fail(error);
+    }
+    if (_parser->is_done()) {
+        return OnRead(error, 0);
+    }
     http::async_read(_stream, _buffer, *_parser,
                      beast::bind_front_handler(&StationConnection::OnRead, shared_from_this()));
 }

@@ -71,6 +71,7 @@ private:
     void OnHandshake(boost::system::error_code error);
     void Write();
     void OnWrite(boost::system::error_code error, std::size_t bytesTransferred);
+    void OnReadHeader(boost::system::error_code error, std::size_t bytesTransferred);
     void OnRead(boost::system::error_code error, std::size_t bytesTransferred);
     void Fail(const boost::system::error_code& error);
     void Complete(const boost::system::error_code& error, Response response);

@@ -234,6 +234,9 @@ TEST_F(KeldraWebApiClient, UnusableAnswers)
         {TestHttpsStation::Json(R"({"status": "0"})"), true, s_unusable},
         {TestHttpsStation::Json(largestBody), false, error_code()},
         {TestHttpsStation::Json(largestBody + " "), false, s_badMessage},  // past the body limit of 64 KiB
+        // Refused on its header, not read until the timeout.
+        {{Action::Respond, "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n{\"status\": "}, false,
+         s_badMessage},
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.reply.raw.substr(0, 120));

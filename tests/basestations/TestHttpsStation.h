@@ -202,25 +202,21 @@ private:
         Write(_reply.raw);
     }
 
-    // Sends text from the offset; an answer's header goes in a TLS record of
-    // its own, as an HTTP library writes it.
-    void Write(const std::string& text, std::size_t from = 0)
+    // Sends the text in one write: an answer's header and the start of its
+    // body arrive together.
+    void Write(const std::string& text)
     {
-        const auto header = from == 0 && &text == &_reply.raw ? text.find("\r\n\r\n") : std::string::npos;
-        const std::size_t to = header == std::string::npos ? text.size() : header + 4;
-        boost::asio::async_write(_stream, boost::asio::buffer(text.data() + from, to - from),
-                                 [self = shared_from_this(), &text, to](Error error, std::size_t bytes) {
-                                     self->Written(error, bytes, text, to);
+        boost::asio::async_write(_stream, boost::asio::buffer(text),
+                                 [self = shared_from_this()](Error error, std::size_t bytes) {
+                                     self->Written(error, bytes);
                                  });
     }
 
-    void Written(Error error, std::size_t bytes, const std::string& text, std::size_t to)
+    void Written(Error error, std::size_t bytes)
     {
         _station->streamedBytes += _reply.action == Action::Respond ? 0 : bytes;
         if (error) {
             _station->streamEnded = true;
-        } else if (to < text.size()) {
-            Write(text, to);
         } else if (_reply.action == Action::Respond) {
             Read();
         } else if (_reply.action == Action::Close) {
