@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -72,68 +74,60 @@ protected:
     void SetUp() override
     {
         if (DaemonRunning()) {
-            GTEST_SKIP() << "an Avahi daemon is running (" << DaemonSocket
-                         << " exists); these tests check the client without one";
+            GTEST_SKIP() << "an Avahi daemon is running; these tests check the client without one";
         }
     }
 
     Oru::Testing::LogCapture _log;
     boost::asio::io_service _ioService;
+    int _resolved = 0;
+    const DeviceInfo _device{"plavo-A1B2C3D4E5", "_https._tcp", "local", 2};
 };
 
 TEST_F(MDnsClientWithoutDaemon, BrowsesNothingResolvesNothingAndWarnsOnce)
 {
     auto client = std::make_unique<MDnsClient>(_ioService);
     RunReady(_ioService);  // the connection attempt
-
     EXPECT_TRUE(BrowseNow(*client, "_https._tcp").empty());
     EXPECT_TRUE(BrowseNow(*client, "_http._tcp").empty()) << "another type: browsing starts, nothing is known";
     RunReady(_ioService);
     EXPECT_TRUE(BrowseNow(*client, "_http._tcp").empty());
-
-    int resolved = 0;
-    client->Resolve(DeviceInfo{"plavo-A1B2C3D4E5", "_https._tcp", "local", 2},
-                    [&resolved](ServiceInfo&&) { ++resolved; });
+    client->Resolve(_device, [this](ServiceInfo&&) { ++_resolved; });
     RunReady(_ioService);
-    EXPECT_EQ(0, resolved);
 
     EXPECT_EQ(1u, _log.CountContaining("The Avahi daemon is not available"));
     const auto warnings = _log.Messages(log4cplus::WARN_LOG_LEVEL);
     ASSERT_EQ(1u, warnings.size());
     EXPECT_NE(std::string::npos, warnings[0].find("no base station can be discovered")) << warnings[0];
     EXPECT_EQ(1u, _log.CountContaining("Cannot resolve plavo-A1B2C3D4E5 (_https._tcp.local, interface 2)"));
-
     client.reset();
     RunReady(_ioService);
-    EXPECT_EQ(0, resolved);
+    EXPECT_EQ(0, _resolved);
 }
 
 TEST_F(MDnsClientWithoutDaemon, DestroyedBeforeTheLoopEverRan)
 {
-    int resolved = 0;
     {
         MDnsClient client(_ioService);
         EXPECT_TRUE(BrowseNow(client, "_https._tcp").empty());
-        client.Resolve(DeviceInfo{"plavo-A1B2C3D4E5", "_https._tcp", "local", 1},
-                       [&resolved](ServiceInfo&&) { ++resolved; });
+        client.Resolve(_device, [this](ServiceInfo&&) { ++_resolved; });
     }
     RunReady(_ioService);
-    EXPECT_EQ(0, resolved);
+    EXPECT_EQ(0, _resolved);
     EXPECT_EQ(0u, _log.CountContaining("Avahi daemon")) << "no connection attempt after destruction";
 }
 
+// As in the plug-in: the loop runs on the worker thread, the client is made,
+// browsed and destroyed on the host's thread.
 TEST_F(MDnsClientWithoutDaemon, UsedFromTheHostThreadWhileTheLoopRuns)
 {
-    // The discovery runs on the loop's thread, the first Browse may come
-    // from the host's thread; construction and destruction happen there.
     auto work = std::make_unique<boost::asio::io_service::work>(_ioService);
     std::thread loop([this]() { _ioService.run(); });
-
     for (int round = 0; round < 20; ++round) {
         MDnsClient client(_ioService);
         for (int call = 0; call < 5; ++call) {
             EXPECT_TRUE(BrowseNow(client, call % 2 == 0 ? "_https._tcp" : "_ipp._tcp").empty());
-            client.Resolve(DeviceInfo{"plavo-X", "_https._tcp", "local", 1}, [](ServiceInfo&&) { FAIL(); });
+            client.Resolve(_device, [](ServiceInfo&&) { FAIL(); });
         }
     }
     work.reset();
@@ -141,21 +135,18 @@ TEST_F(MDnsClientWithoutDaemon, UsedFromTheHostThreadWhileTheLoopRuns)
     loop.join();
 }
 
-// With an Avahi daemon on this machine: a service published with Avahi's
-// own entry group is listed and resolved.
+// With an Avahi daemon: services published with Avahi's own entry group.
 class MDnsClientWithDaemon : public ::testing::Test {
 protected:
     void SetUp() override
     {
         if (!DaemonRunning()) {
-            GTEST_SKIP() << "no Avahi daemon running (" << DaemonSocket
-                         << " is missing); start avahi-daemon (and the system D-Bus) to run this test";
+            GTEST_SKIP() << "no Avahi daemon running; ctest runs these as mdns_client_daemon_tests";
         }
         _publisher = std::make_unique<Oru::AvahiAsioPoll>(_ioService);
         std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
         int error = 0;
-        _publishingClient = avahi_client_new(_publisher->GetApi(), static_cast<AvahiClientFlags>(0), nullptr,
-                                             nullptr, &error);
+        _publishingClient = avahi_client_new(_publisher->GetApi(), AvahiClientFlags(0), nullptr, nullptr, &error);
         ASSERT_NE(nullptr, _publishingClient) << avahi_strerror(error);
     }
 
@@ -178,17 +169,19 @@ protected:
             list = avahi_string_list_add(list, entry.c_str());
         }
         EXPECT_EQ(AVAHI_OK, avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET,
-                                                                 static_cast<AvahiPublishFlags>(0), name.c_str(),
-                                                                 "_https._tcp", nullptr, nullptr, port, list));
+                                                                 AvahiPublishFlags(0), name.c_str(), "_https._tcp",
+                                                                 nullptr, nullptr, port, list));
         avahi_string_list_free(list);
         EXPECT_EQ(AVAHI_OK, avahi_entry_group_commit(group));
         return group;
     }
 
-    static bool Lists(const std::vector<DeviceInfo>& devices, const std::string& name)
+    static std::vector<DeviceInfo> Named(const std::vector<DeviceInfo>& devices, const std::string& name)
     {
-        return std::any_of(devices.begin(), devices.end(),
-                           [&name](const DeviceInfo& device) { return device.name == name; });
+        std::vector<DeviceInfo> named;
+        std::copy_if(devices.begin(), devices.end(), std::back_inserter(named),
+                     [&name](const DeviceInfo& device) { return device.name == name; });
+        return named;
     }
 
     boost::asio::io_service _ioService;
@@ -196,7 +189,7 @@ protected:
     AvahiClient* _publishingClient = nullptr;
 };
 
-TEST_F(MDnsClientWithDaemon, ListsAndResolvesAPublishedService)
+TEST_F(MDnsClientWithDaemon, ListsReportsResolvesAndForgetsAPublishedService)
 {
     const std::string name = "plavo-T" + std::to_string(::getpid());
     MDnsClient client(_ioService);
@@ -204,55 +197,43 @@ TEST_F(MDnsClientWithDaemon, ListsAndResolvesAPublishedService)
     client.SetInstanceFoundCallback([&found](const DeviceInfo& device) { found.push_back(device.name); });
     AvahiEntryGroup* group = Publish(name, 8443, {"Vendor=Keldra", "Model=Brisgo", "Flag"});
 
-    ASSERT_TRUE(RunUntil(_ioService, [&] { return Lists(BrowseNow(client, "_https._tcp"), name); }))
-        << "the published service was not listed";
-
-    const auto devices = BrowseNow(client, "_https._tcp");
-    const auto device = std::find_if(devices.begin(), devices.end(),
-                                     [&name](const DeviceInfo& entry) { return entry.name == name; });
-    ASSERT_NE(devices.end(), device);
-    EXPECT_EQ("_https._tcp", device->type);
-    EXPECT_EQ("local", device->domain);
-    EXPECT_EQ(1, std::count_if(devices.begin(), devices.end(),
-                               [&name](const DeviceInfo& entry) { return entry.name == name; }))
-        << "one entry per instance";
-    ASSERT_TRUE(RunUntil(_ioService, [&] { return std::count(found.begin(), found.end(), name) > 0; }))
-        << "the new instance was not reported";
+    ASSERT_TRUE(RunUntil(_ioService, [&] { return !Named(BrowseNow(client, "_https._tcp"), name).empty(); }));
+    const auto devices = Named(BrowseNow(client, "_https._tcp"), name);
+    ASSERT_EQ(1u, devices.size()) << "one entry per instance";
+    EXPECT_EQ("_https._tcp", devices[0].type);
+    EXPECT_EQ("local", devices[0].domain);
+    ASSERT_TRUE(RunUntil(_ioService, [&] { return std::count(found.begin(), found.end(), name) > 0; }));
     EXPECT_EQ(1, std::count(found.begin(), found.end(), name)) << "reported once, on whatever interfaces";
 
     std::vector<ServiceInfo> resolved;
-    client.Resolve(*device, [&resolved](ServiceInfo&& service) { resolved.push_back(std::move(service)); });
+    client.Resolve(devices[0], [&resolved](ServiceInfo&& service) { resolved.push_back(std::move(service)); });
     ASSERT_TRUE(RunUntil(_ioService, [&] { return !resolved.empty(); })) << "not resolved";
-    const ServiceInfo& service = resolved.front();
-    EXPECT_EQ(name, service.name);
-    EXPECT_FALSE(service.hostName.empty());
-    EXPECT_NE(0u, service.address);
-    EXPECT_EQ(8443, service.port);
+    EXPECT_EQ(name, resolved[0].name);
+    EXPECT_FALSE(resolved[0].hostName.empty());
+    EXPECT_NE(0u, resolved[0].address);
+    EXPECT_EQ(8443, resolved[0].port);
     const std::map<std::string, std::string> txt{{"Vendor", "Keldra"}, {"Model", "Brisgo"}, {"Flag", ""}};
-    EXPECT_EQ(txt, service.txt);
+    EXPECT_EQ(txt, resolved[0].txt);
 
     {
         std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
         avahi_entry_group_free(group);
     }
-    EXPECT_TRUE(RunUntil(_ioService, [&] { return !Lists(BrowseNow(client, "_https._tcp"), name); }))
+    EXPECT_TRUE(RunUntil(_ioService, [&] { return Named(BrowseNow(client, "_https._tcp"), name).empty(); }))
         << "the withdrawn service is still listed";
 }
 
 TEST_F(MDnsClientWithDaemon, BrowseFromTheHostThreadWhileTheLoopRuns)
 {
-    // As in the plug-in: the loop runs on the worker thread, the client is
-    // made, browsed and destroyed on the host's thread.
     const std::string name = "plavo-H" + std::to_string(::getpid());
     auto work = std::make_unique<boost::asio::io_service::work>(_ioService);
     std::thread loop([this]() { _ioService.run(); });
     auto client = std::make_unique<MDnsClient>(_ioService);
     Publish(name, 443, {"Vendor=Keldra", "Model=Brisgo"});
-
     bool listed = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!listed && std::chrono::steady_clock::now() < deadline) {
-        listed = Lists(BrowseNow(*client, "_https._tcp"), name);
+        listed = !Named(BrowseNow(*client, "_https._tcp"), name).empty();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // waiting for the daemon, not for time
     }
     client.reset();

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/io_service.hpp>
@@ -22,6 +24,13 @@ namespace Testing {
 class FakeMDnsClient final : public IMDnsClient {
 public:
     class Network {
+        template <typename F>
+        auto Locked(F function) const -> decltype(function())
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            return function();
+        }
+
     public:
         // How a successful resolve answers: inside the Resolve call, posted
         // to the client's event loop, or held until ReleaseHeldResolves().
@@ -35,61 +44,39 @@ public:
 
         // An instance that Browse lists for its service type; resolving it
         // yields the service, or nothing when resolved is empty.
-        void Announce(DeviceInfo device, boost::optional<ServiceInfo> resolved);
+        void Announce(DeviceInfo device, boost::optional<ServiceInfo> resolved)
+        {
+            Locked([&] { _instances.emplace_back(std::move(device), std::move(resolved)); });
+        }
         // Removes every instance with this name.
         void Withdraw(const std::string& instanceName);
-        void WithdrawAll();
+        void WithdrawAll() { Locked([this] { _instances.clear(); }); }
         // Tells every client's instance-found callback, on its event loop,
-        // that the instance has appeared (as a real client does when the
-        // daemon first reports it).
+        // that the instance has appeared.
         void ReportFound(const DeviceInfo& device);
-
-        void SetResolveDelivery(ResolveDelivery delivery);
+        void SetResolveDelivery(ResolveDelivery delivery) { Locked([&] { _delivery = delivery; }); }
         // Posts every held answer to its client's event loop; returns how many.
         std::size_t ReleaseHeldResolves();
-        std::size_t HeldResolveCount() const;
-
-        std::vector<Call> Calls() const;
+        std::size_t HeldResolveCount() const { return Locked([this] { return _held.size(); }); }
+        std::vector<Call> Calls() const { return Locked([this] { return _calls; }); }
         // The arguments of the calls of one operation, in order.
         std::vector<std::string> Arguments(const std::string& operation) const;
-        void ClearCalls();
+        void ClearCalls() { Locked([this] { _calls.clear(); }); }
         // Clients alive.
-        std::size_t ClientCount() const;
+        std::size_t ClientCount() const { return Locked([this] { return _clients.size(); }); }
 
     private:
         friend class FakeMDnsClient;
 
-        struct Instance {
-            DeviceInfo device;
-            boost::optional<ServiceInfo> resolved;
-        };
-        struct HeldResolve {
-            boost::asio::io_service* ioService;
-            ResolveCallback callback;
-            ServiceInfo service;
-        };
-
-        struct Watcher {
-            const FakeMDnsClient* client;
-            boost::asio::io_service* ioService;
-            InstanceFoundCallback callback;
-        };
-
-        // With the mutex held.
-        void ForgetWatcher(const FakeMDnsClient* client);
-
         mutable std::mutex _mutex;
-        std::vector<Watcher> _watchers;
-        std::vector<Instance> _instances;
+        std::vector<std::pair<DeviceInfo, boost::optional<ServiceInfo>>> _instances;
         ResolveDelivery _delivery = ResolveDelivery::Immediately;
-        std::vector<HeldResolve> _held;
+        std::vector<std::pair<boost::asio::io_service*, std::function<void()>>> _held;
         std::vector<Call> _calls;
-        std::size_t _clientCount = 0;
+        std::vector<FakeMDnsClient*> _clients;
     };
 
     FakeMDnsClient(boost::asio::io_service& ioService, std::shared_ptr<Network> network);
-    FakeMDnsClient(const FakeMDnsClient&) = delete;
-    FakeMDnsClient& operator=(const FakeMDnsClient&) = delete;
     ~FakeMDnsClient() override;
 
     // A factory whose clients all see this network.
@@ -102,6 +89,7 @@ public:
 private:
     boost::asio::io_service& _ioService;
     std::shared_ptr<Network> _network;
+    InstanceFoundCallback _instanceFound;  // guarded by the network's mutex
 };
 
 }  // namespace Testing

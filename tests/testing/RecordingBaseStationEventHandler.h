@@ -4,6 +4,7 @@
 #pragma once
 
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "basestations/IBaseStationManagerEventHandler.h"
@@ -37,37 +38,25 @@ public:
     void OnRoomTemperatureControlStatus(const BaseStationNumber& station, const RoomThermostat& thermostat,
                                         const KeldraJson::ThermostatObject& status) override
     {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _roomTemperatures.push_back({station, thermostat, status});
+        Add(_roomTemperatures, {station, thermostat, status});
     }
     void OnRoomPowerLevelControlStatus(const BaseStationNumber& station, const ActorModuleSlot& slot,
                                        const KeldraJson::PowerLevelControlObject& status) override
     {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _powerLevels.push_back({station, slot, status});
+        Add(_powerLevels, {station, slot, status});
     }
-    void OnLeavingHomeStatus(const KeldraJson::LeavingHomeObject& status) override
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _leavingHome.push_back(status);
-    }
+    void OnLeavingHomeStatus(const KeldraJson::LeavingHomeObject& status) override { Add(_leavingHome, status); }
     void OnSystemStatus(const BaseStationNumber& station, const KeldraJson::SystemObject& status,
                         bool isSystemMaster) override
     {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _systems.push_back({station, status, isSystemMaster});
+        Add(_systems, {station, status, isSystemMaster});
     }
     void OnErrorStatus(const BaseStationNumber& station, const KeldraErrorState& state,
                        bool anyStationHasError) override
     {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _errors.push_back({station, state, anyStationHasError});
+        Add(_errors, {station, state, anyStationHasError});
     }
-    void OnCoolingModeStatus(const KeldraJson::SettingsObject& settings) override
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        _coolingModes.push_back(settings);
-    }
+    void OnCoolingModeStatus(const KeldraJson::SettingsObject& settings) override { Add(_coolingModes, settings); }
 
     std::vector<RoomTemperature> RoomTemperatures() const { return Copy(_roomTemperatures); }
     std::vector<PowerLevelStatus> PowerLevels() const { return Copy(_powerLevels); }
@@ -88,6 +77,12 @@ public:
     }
 
 private:
+    template <typename T>
+    void Add(std::vector<T>& values, T value)
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        values.push_back(std::move(value));
+    }
     template <typename T>
     std::vector<T> Copy(const std::vector<T>& values) const
     {

@@ -3,7 +3,6 @@
 // another thread while calls arrive.
 #pragma once
 
-#include <cstddef>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -16,62 +15,27 @@ namespace Testing {
 
 class RecordingErrorHandler final : public IErrorHandler {
 public:
-    void SetBaseStationMissing(const BaseStationNumber& station) override { Record("SetBaseStationMissing", station); }
-    void UnSetBaseStationMissing(const BaseStationNumber& station) override
-    {
-        Record("UnSetBaseStationMissing", station);
-    }
-    void SetCommunicationError(const BaseStationNumber& station) override { Record("SetCommunicationError", station); }
-    void UnSetCommunicationError(const BaseStationNumber& station) override
-    {
-        Record("UnSetCommunicationError", station);
-    }
-    void SetInvalidCredentials(const BaseStationNumber& station) override { Record("SetInvalidCredentials", station); }
-    void UnSetInvalidCredentials(const BaseStationNumber& station) override
-    {
-        Record("UnSetInvalidCredentials", station);
-    }
-    void SetUnsupportedFirmware(const BaseStationNumber& station) override
-    {
-        Record("SetUnsupportedFirmware", station);
-    }
-    void UnSetUnsupportedFirmware(const BaseStationNumber& station) override
-    {
-        Record("UnSetUnsupportedFirmware", station);
-    }
-    void SetRoomThermostatMissing(const BaseStationNumber& station) override
-    {
-        Record("SetRoomThermostatMissing", station);
-    }
-    void UnSetRoomThermostatMissing(const BaseStationNumber& station) override
-    {
-        Record("UnSetRoomThermostatMissing", station);
-    }
-    void SetActorModuleMissing(const BaseStationNumber& station) override { Record("SetActorModuleMissing", station); }
-    void UnSetActorModuleMissing(const BaseStationNumber& station) override
-    {
-        Record("UnSetActorModuleMissing", station);
-    }
-    void HandleGeneralError(ErrorCodesGeneral code) override
-    {
-        std::ostringstream call;
-        call << "HandleGeneralError(" << static_cast<int>(code) << ")";
-        Append(call.str());
-    }
+#define KELDRA_RECORD(Call) \
+    void Call(const BaseStationNumber& station) override { Record(#Call, station); }
+    KELDRA_RECORD(SetBaseStationMissing)
+    KELDRA_RECORD(UnSetBaseStationMissing)
+    KELDRA_RECORD(SetCommunicationError)
+    KELDRA_RECORD(UnSetCommunicationError)
+    KELDRA_RECORD(SetInvalidCredentials)
+    KELDRA_RECORD(UnSetInvalidCredentials)
+    KELDRA_RECORD(SetUnsupportedFirmware)
+    KELDRA_RECORD(UnSetUnsupportedFirmware)
+    KELDRA_RECORD(SetRoomThermostatMissing)
+    KELDRA_RECORD(UnSetRoomThermostatMissing)
+    KELDRA_RECORD(SetActorModuleMissing)
+    KELDRA_RECORD(UnSetActorModuleMissing)
+#undef KELDRA_RECORD
+    void HandleGeneralError(ErrorCodesGeneral code) override { Record("HandleGeneralError", static_cast<int>(code)); }
 
     std::vector<std::string> Calls() const
     {
         std::lock_guard<std::mutex> lock(_mutex);
         return _calls;
-    }
-    std::size_t Count(const std::string& call) const
-    {
-        std::lock_guard<std::mutex> lock(_mutex);
-        std::size_t count = 0;
-        for (const auto& recorded : _calls) {
-            count += recorded == call ? 1 : 0;
-        }
-        return count;
     }
     void Clear()
     {
@@ -80,16 +44,13 @@ public:
     }
 
 private:
-    void Record(const char* name, const BaseStationNumber& station)
+    template <typename Argument>
+    void Record(const char* name, const Argument& argument)
     {
         std::ostringstream call;
-        call << name << "(" << station << ")";
-        Append(call.str());
-    }
-    void Append(std::string call)
-    {
+        call << name << "(" << argument << ")";
         std::lock_guard<std::mutex> lock(_mutex);
-        _calls.push_back(std::move(call));
+        _calls.push_back(call.str());
     }
 
     mutable std::mutex _mutex;
