@@ -1,12 +1,11 @@
 // A stand-in plug-in for the gateway host's tests, loaded with dlopen like
 // the real one. It writes what it is asked to do, one line per call, to the
 // file named by FAKE_PLUGIN_RECORD, and sends a few values in Run.
-// FAKE_PLUGIN_FAIL_INIT=1 makes Init fail. Its product web service keeps
-// five stations in memory and answers like the real one; the request
-// "throwForTest" throws.
+// FAKE_PLUGIN_FAIL_INIT=1 makes Init fail. Its product web service answers
+// "echo" with the parameters, "refuse" with the error code in "code" (RQE002
+// without one), throws on "throw" and knows nothing else.
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -14,7 +13,6 @@
 
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/optional.hpp>
 
 #include "ProductWebService.h"
 #include "app/OruApp.h"
@@ -27,19 +25,18 @@ void Record(const std::string& line)
 {
     static std::mutex mutex;
     const char* path = std::getenv("FAKE_PLUGIN_RECORD");
-    if (path == nullptr) {
-        return;
+    if (path != nullptr) {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::ofstream(path, std::ios::app) << line << '\n';
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    std::ofstream(path, std::ios::app) << line << '\n';
 }
 
 template <typename T>
-std::string Text(const T& value)
+void Received(int co, const std::string& type, const T& value)
 {
-    std::ostringstream text;
-    text << value;
-    return text.str();
+    std::ostringstream line;
+    line << "received " << co << ' ' << type << ' ' << value;
+    Record(line.str());
 }
 
 class FakeApp final : public OruApp::IOruApp {
@@ -47,20 +44,17 @@ public:
     bool Init(OruApp::IOruAppHost* host) override
     {
         std::string ids = "<missing>";
+        std::int32_t rooms = -1;
         host->GetTextParameter(1, ids);
-        std::int32_t rooms = 0;
-        const bool hasRooms = host->GetNumberParameter(1, rooms);
-        Record("Init text 1=" + ids + " number 1=" + (hasRooms ? std::to_string(rooms) : "<missing>") +
-               " directory=" + host->GetConfigurationDirectory());
+        host->GetNumberParameter(1, rooms);
+        Record("Init text 1=" + ids + " number 1=" + std::to_string(rooms) + " directory=" +
+               host->GetConfigurationDirectory());
         _host = host;
         const char* fail = std::getenv("FAKE_PLUGIN_FAIL_INIT");
         return fail == nullptr || std::string(fail) != "1";
     }
 
-    void Exit(const OruApp::IOruAppHost* host) override
-    {
-        Record(std::string("Exit ") + (host == _host ? "same host" : "other host"));
-    }
+    void Exit(const OruApp::IOruAppHost* host) override { Record(host == _host ? "Exit same host" : "Exit other"); }
 
     bool Run() override
     {
@@ -88,103 +82,39 @@ public:
 
     void OnValueReceived(int co, const std::string& value) override { Received(co, "text", "[" + value + "]"); }
     void OnValueReceived(int co, bool value) override { Received(co, "bool", value ? "true" : "false"); }
-    void OnValueReceived(int co, unsigned char value) override { Received(co, "byte", std::to_string(value)); }
-    void OnValueReceived(int co, float value) override { Received(co, "float", Text(value)); }
-    void OnValueReceived(int co, unsigned short value) override { Received(co, "word", std::to_string(value)); }
-    void OnValueReceived(int co, unsigned long value) override { Received(co, "dword", std::to_string(value)); }
-    void OnValueReceived(int co, long value) override { Received(co, "long", std::to_string(value)); }
+    void OnValueReceived(int co, unsigned char value) override { Received(co, "byte", int(value)); }
+    void OnValueReceived(int co, float value) override { Received(co, "float", value); }
+    void OnValueReceived(int co, unsigned short value) override { Received(co, "word", value); }
+    void OnValueReceived(int co, unsigned long value) override { Received(co, "dword", value); }
+    void OnValueReceived(int co, long value) override { Received(co, "long", value); }
     void OnValueReceived(int co, const boost::posix_time::ptime& value) override
     {
         Received(co, "datetime", value.is_special() ? "none" : boost::posix_time::to_iso_extended_string(value));
     }
-    void OnValueReceived(int co, const OruApp::TimeOfDay& value) override { Received(co, "time", Text(value)); }
+    void OnValueReceived(int co, const OruApp::TimeOfDay& value) override { Received(co, "time", value); }
 
 private:
-    static void Received(int co, const std::string& type, const std::string& value)
-    {
-        Record("received " + std::to_string(co) + " " + type + " " + value);
-    }
-
     OruApp::IOruAppHost* _host = nullptr;
 };
 
 class FakeProductWebService final : public Oru::IProductWebService {
 public:
-    FakeProductWebService()
-    {
-        for (int index = 0; index < 5; ++index) {
-            _stations[index];
-        }
-    }
-
     Oru::ProductWebServiceResult HandleRequest(const std::string& request, const rapidjson::Value& parameters) override
     {
-        Record("HandleRequest " + request);
-        if (request == "getBaseStationConfig") {
-            return Get();
+        if (request == "echo") {
+            rapidjson::Document answer;
+            answer.CopyFrom(parameters, answer.GetAllocator());
+            return Oru::ProductWebServiceResult(std::move(answer));
         }
-        if (request == "setBaseStationConfig") {
-            return Set(parameters);
+        if (request == "refuse") {
+            const bool hasCode = parameters.IsObject() && parameters.HasMember("code");
+            return std::string(hasCode ? parameters["code"].GetString() : "RQE002");
         }
-        if (request == "throwForTest") {
+        if (request == "throw") {
             throw std::runtime_error("thrown for the test");
         }
         return std::monostate();
     }
-
-private:
-    struct Station {
-        boost::optional<std::string> username;
-        boost::optional<std::string> credentials;
-    };
-
-    Oru::ProductWebServiceResult Get() const
-    {
-        rapidjson::Document answer(rapidjson::kObjectType);
-        auto& allocator = answer.GetAllocator();
-        rapidjson::Value stations(rapidjson::kArrayType);
-        for (const auto& entry : _stations) {
-            rapidjson::Value station(rapidjson::kObjectType);
-            station.AddMember("index", entry.first, allocator);
-            if (entry.second.username && entry.second.credentials) {
-                station.AddMember("username", rapidjson::Value(entry.second.username->c_str(), allocator), allocator);
-                station.AddMember("credentials", true, allocator);
-            }
-            stations.PushBack(station, allocator);
-        }
-        answer.AddMember("baseStations", stations, allocator);
-        return Oru::ProductWebServiceResult(std::move(answer));
-    }
-
-    Oru::ProductWebServiceResult Set(const rapidjson::Value& parameters)
-    {
-        if (!parameters.IsObject() || !parameters.HasMember("index") || !parameters["index"].IsInt() ||
-            parameters["index"].GetInt() < 0 || parameters["index"].GetInt() > 255) {
-            return std::string("RQE002");
-        }
-        Station station;
-        for (const char* name : {"username", "credentials"}) {
-            if (!parameters.HasMember(name) || parameters[name].IsNull()) {
-                continue;
-            }
-            if (!parameters[name].IsString()) {
-                return std::string("RQE002");
-            }
-            (std::string(name) == "username" ? station.username : station.credentials) =
-                std::string(parameters[name].GetString(), parameters[name].GetStringLength());
-        }
-        if (station.username.has_value() != station.credentials.has_value()) {
-            return std::string("RQE004");
-        }
-        const auto entry = _stations.find(parameters["index"].GetInt());
-        if (entry == _stations.end()) {
-            return std::string("RQE003");
-        }
-        entry->second = station;
-        return Oru::ProductWebServiceResult(rapidjson::Document(rapidjson::kObjectType));
-    }
-
-    std::map<int, Station> _stations;
 };
 
 }  // namespace

@@ -1,143 +1,201 @@
-// The control interface: the state it shows, partial states merged into the
-// running station, counters and the request log.
+// The control interface: partial states merged into the running station,
+// counters, the request log, and faults: every kind is observable by a
+// client, and "count", "path" and clearing limit where faults apply.
+#include <chrono>
+#include <functional>
 #include <string>
 
-#include "JsonText.h"
+#include <boost/asio/ssl/error.hpp>
+#include <boost/beast/core/error.hpp>
+
 #include "SimulatorFixture.h"
 
-namespace Keldra {
-namespace Simulation {
+using namespace Keldra::Simulation;
+
 namespace {
 
-using verb = boost::beast::http::verb;
 using ControlTest = SimulatorFixture;
+const char* const NoCounts = R"({"connections":0,"tlsHandshakes":0,"requests":0,"requestsByPath":{}})";
 
-TEST_F(ControlTest, StateShowsScenarioFaultsCountersAndEndpoints)
+TEST_F(ControlTest, MergedStateShowsInTheNextAnswers)
 {
-    const ControlAnswer answer = Control(verb::get, "/control/state");
-    ASSERT_EQ(200u, answer.status);
-    EXPECT_EQ("\"0123456789\"", JsonAt(answer.json, "/state/stationId"));
-    EXPECT_EQ(R"({"username":"admin","password":"secret"})", JsonAt(answer.json, "/state/credentials"));
-    EXPECT_EQ("[]", JsonAt(answer.json, "/faults"));
-    EXPECT_EQ(R"({"connections":0,"tlsHandshakes":0,"requests":0,"requestsByPath":{}})",
-              JsonAt(answer.json, "/counters"));
-    EXPECT_EQ("\"127.0.0.1\"", JsonAt(answer.json, "/station/address"));
-    EXPECT_EQ(std::to_string(_simulator->StationEndpoint().port()), JsonAt(answer.json, "/station/port"));
-    EXPECT_EQ(std::to_string(_simulator->ControlEndpoint().port()), JsonAt(answer.json, "/control/port"));
-}
-
-TEST_F(ControlTest, MergedStateShowsInTheNextStatus)
-{
-    MergeState(R"({"system": {"code": "3-1"},
-                   "clock": {"date": "24-12-31", "time": "23:59:59"},
+    MergeState(R"({"system": {"code": "3-1", "stationName": null}, "clock": {"date": "24-12-31", "time": "23:59:59"},
                    "rooms": {"1": {"thermostat": {"roomTemperature": 18.5, "batteryLow": true}},
                              "2": {"powerLevel": {"level": 8}}},
-                   "errors": [{"code": -21, "room": 1}, {"code": -24}]})");
-    const rapidjson::Document status = Status();
-    EXPECT_EQ("\"3-1\"", JsonAt(status, "/system/code"));
-    EXPECT_EQ("\"Ground floor\"", JsonAt(status, "/system/stationName"));
-    EXPECT_EQ("\"24-12-31\"", JsonAt(status, "/system/date"));
-    EXPECT_EQ("\"23:59:59\"", JsonAt(status, "/system/time"));
-    EXPECT_EQ("18.5", JsonAt(status, "/rooms/0/thermostat/roomTemperature"));
-    EXPECT_EQ("true", JsonAt(status, "/rooms/0/thermostat/batteryLow"));
-    EXPECT_EQ("21.5", JsonAt(status, "/rooms/0/thermostat/setpointTemperature"));
+                   "errors": [{"code": -21, "room": 1}, {"code": -24}],
+                   "firmwareVersion": "1.3.9", "stationId": "9876543210"})");
+    const TestHttpClient::Result status = Station(verb::get, "/api/v1/status");
+    EXPECT_EQ(R"({"serialNumber":"BS-0042","code":"3-1","date":"24-12-31","time":"23:59:59","cooling":false})",
+              JsonAt(status, "/system"));
+    EXPECT_EQ(R"({"id":"TH000001","setpointTemperature":21.5,"minimumTemperature":5.0,"maximumTemperature":30.0,)"
+              R"("roomTemperature":18.5,"relativeHumidity":45.0,"batteryLow":true})",
+              JsonAt(status, "/rooms/0/thermostat"));
     EXPECT_EQ(R"({"level":8,"percent":204,"minimumLevel":0,"maximumLevel":10})", JsonAt(status, "/rooms/1/powerLevel"));
     EXPECT_EQ(R"([{"code":-21,"room":1},{"code":-24}])", JsonAt(status, "/errors"));
-}
-
-TEST_F(ControlTest, NullRemovesAndArraysReplace)
-{
-    MergeState(R"({"system": {"stationName": null}, "rooms": [{"room": 7, "actors": [{"number": 1}, {"number": 2}],
-                   "powerLevel": {"level": 2}}]})");
-    const rapidjson::Document status = Status();
-    EXPECT_EQ("<absent>", JsonAt(status, "/system/stationName"));
-    EXPECT_EQ("\"BS-0042\"", JsonAt(status, "/system/serialNumber"));
-    EXPECT_EQ(
-        R"([{"room":7,"actors":[{"number":1},{"number":2}],"powerLevel":{"level":2,"percent":51,"minimumLevel":0,"maximumLevel":10}}])",
-        JsonAt(status, "/rooms"));
-}
-
-TEST_F(ControlTest, StationIdAndFirmwareChangeTheShortInformation)
-{
-    MergeState(R"({"firmwareVersion": "1.3.9", "stationId": "9876543210"})");
     EXPECT_EQ(R"({"stationId":"9876543210","model":"Brisgo","vendor":"Keldra","firmwareVersion":"1.3.9"})",
               Station(verb::get, "/api/v1/info").response.body());
+    // An array replaces the rooms as a whole.
+    MergeState(R"({"rooms": [{"room": 7, "actors": [{"number": 1}], "powerLevel": {"level": 2}}]})");
+    EXPECT_EQ(R"([{"room":7,"actors":[{"number":1}],"powerLevel":{"level":2,"percent":51,"minimumLevel":0,)"
+              R"("maximumLevel":10}}])",
+              StatusAt("/rooms"));
 }
 
-struct BadMergeCase {
-    const char* name;
-    const char* patch;
-    const char* expectedError;
+TEST_F(ControlTest, CountersAndRequestLog)
+{
+    Station(verb::get, "/api/v1/status?x=1");
+    Station(verb::put, "/api/v1/rooms/1/setpoint", R"({"setpointTemperature": 23.0})");
+    Station(verb::get, "/api/v1/info", {}, "");
+    EXPECT_EQ(R"({"connections":3,"tlsHandshakes":3,"requests":3,)"
+              R"("requestsByPath":{"/api/v1/info":1,"/api/v1/rooms/1/setpoint":1,"/api/v1/status":1}})",
+              ControlState("/counters"));
+    EXPECT_EQ(
+        R"([{"method":"GET","path":"/api/v1/status","body":"","answer":"200"},)"
+        R"({"method":"PUT","path":"/api/v1/rooms/1/setpoint","body":"{\"setpointTemperature\": 23.0}","answer":"200"},)"
+        R"({"method":"GET","path":"/api/v1/info","body":"","answer":"401"}])",
+        JsonAt(Control(verb::get, "/control/requests"), "/requests"));
+    EXPECT_EQ(NoCounts, JsonAt(Control(verb::post, "/control/reset-counters"), "/counters"));
+}
+
+TEST_F(ControlTest, BadRequestsAreRefusedWithTheReasonAndChangeNothing)
+{
+    const std::pair<const char*, const char*> requests[] = {  // body, reason; to /control/state or /control/fault
+        {"[1]", "state: expected an object with the members to change"},
+        {R"({"rooms": {"3": {"room": 3}}})",
+         R"(state: rooms: no room with index \"3\" to merge into (the station has 2 rooms, indexes from \"1\"))"},
+        {R"({"system": {"colour": "red"}})", R"(state: system: unknown member \"colour\")"},
+        {"{kind", "fault: not valid JSON at offset 1: Missing a name for object member."},
+        {"{}", "fault: kind: missing, expected one of the fault kinds"},
+        {R"({"kind": "responseCode"})", "fault: value: missing"},
+        {R"({"kind": "httpStatus", "value": 99})", "fault: value: expected an integer from 200 to 599"},
+        {R"({"kind": "tlsCut", "milliseconds": 5})", R"(fault: member \"milliseconds\" does not apply to kind tlsCut)"},
+        {R"({"kind": "dropOnAccept", "path": "/api/v1/status"})",
+         R"(fault: member \"path\" does not apply to kind dropOnAccept)"},
+        {R"({"kind": "tlsCut", "path": "api"})",
+         R"(fault: path: expected a path starting with \"/\", such as \"/api/v1/status\")"},
+        {R"({"kind": "tlsCut", "count": 0})", "fault: count: expected an integer from 1 to 1000000"},
+    };
+    const std::string before = ControlState("/state") + ControlState("/faults");
+    for (const auto& [body, reason] : requests) {
+        const std::string path = std::string(reason).substr(0, 5) == "state" ? "/control/state" : "/control/fault";
+        const TestHttpClient::Result answer = Control(verb::post, path, body);
+        EXPECT_EQ(400u, answer.response.result_int()) << body;
+        EXPECT_EQ(std::string("\"") + reason + "\"", JsonAt(answer, "/error"));
+    }
+    EXPECT_EQ(before, ControlState("/state") + ControlState("/faults"));
+    EXPECT_EQ(404u, Control(verb::get, "/control/nothing").response.result_int());
+    EXPECT_EQ(405u, Control(verb::get, "/control/fault").response.result_int());
+    EXPECT_EQ(405u, Control(verb::delete_, "/control/state").response.result_int());
+}
+
+using FaultTest = SimulatorFixture;
+const char* const StatusPath = "/api/v1/status";
+const char* const InfoPath = "/api/v1/info";
+
+struct FaultCase {
+    const char* fault;
+    const char* target;                // GET, or PUT when there is a body
+    const char* body;
+    boost::system::error_code error;   // the request fails with this, or else
+    unsigned status = 0;               // it is answered with this
+    const char* pointer = nullptr;     // and this value in the body
+    const char* value = nullptr;
+    std::function<void(const TestHttpClient::Result&)> more = {};
 };
 
-class BadMergeTest : public SimulatorFixture, public ::testing::WithParamInterface<BadMergeCase> {};
+const FaultCase Faults[] = {
+    {R"({"kind": "refuseCredentials"})", StatusPath, "", {}, 401},
+    {R"({"kind": "responseCode", "value": 405})", StatusPath, "", {}, 200, "/responseCode", "405"},
+    {R"({"kind": "writeStatus", "value": 2})", "/api/v1/rooms/1/setpoint", R"({"setpointTemperature": 22})", {}, 200,
+     "/status", "2"},
+    {R"({"kind": "httpStatus", "value": 500})", StatusPath, "", {}, 500},
+    {R"({"kind": "malformedJson"})", StatusPath, "", {}, 200, "/responseCode", "<absent>",
+     [](const TestHttpClient::Result& result) { EXPECT_EQ(0u, result.response.body().find("{\"responseCode\":0,")); }},
+    {R"({"kind": "truncatedBody"})", StatusPath, "", http::error::partial_message},
+    {R"({"kind": "tlsCut"})", StatusPath, "", boost::asio::ssl::error::stream_truncated},
+    {R"({"kind": "dropAfterRequest"})", StatusPath, "", http::error::end_of_stream},
+    {R"({"kind": "noAnswer"})", StatusPath, "", boost::beast::error::timeout},
+    {R"({"kind": "firmwareVersion"})", InfoPath, "", {}, 200, "/firmwareVersion", "\"1.3.9\""},
+    {R"({"kind": "firmwareVersion", "value": null})", InfoPath, "", {}, 200, "",
+     R"({"stationId":"0123456789","model":"Brisgo","vendor":"Keldra"})"},
+    {R"({"kind": "wrongShape"})", StatusPath, "", {}, 200, "/rooms", "\"wrong shape\""},
+    {R"({"kind": "wrongShape", "member": "system.date", "remove": true})", StatusPath, "", {}, 200, "/system/date",
+     "<absent>"},
+    {R"({"kind": "wrongShape", "member": "status", "value": "0"})", "/api/v1/settings", R"({"cooling": true})", {},
+     200, "/status", "\"0\""},
+    {R"({"kind": "chunked"})", StatusPath, "", {}, 200, "/responseCode", "0",
+     [](const TestHttpClient::Result& result) { EXPECT_TRUE(result.response.chunked()); }},
+    {R"({"kind": "largeBody"})", InfoPath, "", {}, 200, "/firmwareVersion", "\"2.4.1\"",
+     [](const TestHttpClient::Result& result) { EXPECT_GT(result.response.body().size(), 70000u); }},
+    {R"({"kind": "thirteenRooms"})", StatusPath, "", {}, 200, "/rooms/12/room", "13",
+     [](const TestHttpClient::Result& result) {
+         EXPECT_NE(std::string::npos, result.response.body().find(R"("rooms":[{"room":1,)"));
+         EXPECT_EQ(std::string::npos, result.response.body().find(R"("room":14)"));
+     }},
+};
 
-TEST_P(BadMergeTest, IsRefusedAndChangesNothing)
+TEST_F(FaultTest, EveryFaultIsObservableAndGoesWithClear)
 {
-    const std::string before = JsonAt(Control(verb::get, "/control/state").json, "/state");
-    const ControlAnswer answer = Control(verb::post, "/control/state", GetParam().patch);
-    EXPECT_EQ(400u, answer.status);
-    EXPECT_EQ(std::string("\"") + GetParam().expectedError + "\"", JsonAt(answer.json, "/error"));
-    EXPECT_EQ(before, JsonAt(Control(verb::get, "/control/state").json, "/state"));
+    for (const FaultCase& fault : Faults) {
+        SCOPED_TRACE(fault.fault);
+        AddFault(fault.fault);
+        TestHttpClient client = StationClient();
+        client.timeout = fault.error == boost::beast::error::timeout ? std::chrono::milliseconds(300)
+                                                                      : std::chrono::milliseconds(5000);
+        const TestHttpClient::Result result =
+            client.Send(*fault.body == 0 ? verb::get : verb::put, fault.target, fault.body, Admin);
+        client.Close();
+        EXPECT_EQ(fault.error, result.error) << result.error.message();
+        if (!fault.error) {
+            EXPECT_EQ(fault.status, result.response.result_int());
+        }
+        if (fault.pointer != nullptr) {
+            EXPECT_EQ(fault.value, *fault.pointer ? JsonAt(result, fault.pointer) : result.response.body());
+        }
+        if (fault.more) {
+            fault.more(result);
+        }
+        // Cleared, the station answers normally again, and a faulted write changed nothing.
+        EXPECT_EQ(200u, Control(verb::post, "/control/clear").response.result_int());
+        EXPECT_EQ("0", StatusAt("/responseCode"));
+        EXPECT_EQ("21.5", StatusAt("/rooms/0/thermostat/setpointTemperature"));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Simulator, BadMergeTest,
-    ::testing::Values(
-        BadMergeCase{"notAnObject", "[1]", "state: expected an object with the members to change"},
-        BadMergeCase{"noSuchRoom", R"({"rooms": {"3": {"room": 3}}})",
-                     "state: rooms: no room with index \\\"3\\\" to merge into (the station has 2 rooms, indexes from "
-                     "\\\"1\\\")"},
-        BadMergeCase{"shortStationId", R"({"stationId": "12345"})",
-                     "state: stationId: expected 10 characters, got \\\"12345\\\""},
-        BadMergeCase{"temperatureAsText", R"({"rooms": {"1": {"thermostat": {"roomTemperature": "warm"}}}})",
-                     "state: rooms[0].thermostat.roomTemperature: expected a number"},
-        BadMergeCase{"unknownMember", R"({"system": {"colour": "red"}})",
-                     "state: system: unknown member \\\"colour\\\""},
-        BadMergeCase{"requiredMemberRemoved", R"({"rooms": {"1": {"thermostat": {"id": null}}}})",
-                     "state: rooms[0].thermostat.id: missing"},
-        BadMergeCase{"clockHalfFixed", R"({"clock": {"date": "24-12-31"}})", "state: clock.time: missing"}),
-    [](const ::testing::TestParamInfo<BadMergeCase>& testInfo) { return testInfo.param.name; });
-
-TEST_F(ControlTest, CountersCountAndReset)
+TEST_F(FaultTest, CountAndPathLimitWhereAFaultApplies)
 {
-    Station(verb::get, "/api/v1/status");
-    Station(verb::get, "/api/v1/status?x=1");
-    Station(verb::put, "/api/v1/settings", R"({"cooling": true})");
-    EXPECT_EQ(
-        R"({"connections":3,"tlsHandshakes":3,"requests":3,"requestsByPath":{"/api/v1/settings":1,"/api/v1/status":2}})",
-        JsonAt(Control(verb::get, "/control/state").json, "/counters"));
-    const ControlAnswer reset = Control(verb::post, "/control/reset-counters");
-    EXPECT_EQ(R"({"connections":0,"tlsHandshakes":0,"requests":0,"requestsByPath":{}})",
-              JsonAt(reset.json, "/counters"));
+    AddFault(R"({"kind": "responseCode", "value": 500, "count": 2})");
+    EXPECT_EQ(R"([{"kind":"responseCode","count":2,"value":500}])", ControlState("/faults"));
+    EXPECT_EQ("500", StatusAt("/responseCode"));
+    EXPECT_EQ("500", StatusAt("/responseCode"));
+    EXPECT_EQ("0", StatusAt("/responseCode"));
+    EXPECT_EQ("[]", ControlState("/faults"));
+
+    AddFault(R"({"kind": "httpStatus", "value": 503, "path": "/api/v1/info"})");
+    AddFault(R"({"kind": "refuseCredentials", "path": "/api/v1/rooms/"})");
+    EXPECT_EQ(200u, Station(verb::get, StatusPath).response.result_int());
+    EXPECT_EQ(503u, Station(verb::get, InfoPath).response.result_int());
+    EXPECT_EQ(401u, Station(verb::put, "/api/v1/rooms/2/powerlevel", R"({"level": 1})").response.result_int());
+    EXPECT_EQ(200u, Station(verb::put, "/api/v1/settings", R"({"cooling": true})").response.result_int());
+
+    // An unusable write does not use up a forced write status.
+    AddFault(R"({"kind": "writeStatus", "value": 2, "count": 1})");
+    EXPECT_EQ(400u, Station(verb::put, "/api/v1/settings", R"({"cooling": "yes"})").response.result_int());
+    EXPECT_EQ("{\"status\":2}", Station(verb::put, "/api/v1/settings", R"({"cooling": true})").response.body());
+    EXPECT_EQ("{\"status\":0}", Station(verb::put, "/api/v1/settings", R"({"cooling": true})").response.body());
 }
 
-TEST_F(ControlTest, RequestLogShowsWhatReachedTheStation)
+TEST_F(FaultTest, DropOnAcceptAndDelaysCombineWithOtherFaults)
 {
-    Station(verb::put, "/api/v1/rooms/1/setpoint", R"({"setpointTemperature": 23.0})");
-    Station(verb::get, "/api/v1/info", {}, std::nullopt);
-    EXPECT_EQ(
-        R"([{"method":"PUT","path":"/api/v1/rooms/1/setpoint","body":"{\"setpointTemperature\": 23.0}","answer":"200"},)"
-        R"({"method":"GET","path":"/api/v1/info","body":"","answer":"401"}])",
-        JsonAt(Control(verb::get, "/control/requests").json, "/requests"));
-}
+    AddFault(R"({"kind": "dropOnAccept", "count": 1})");
+    EXPECT_TRUE(Station(verb::get, "/api/v1/info").error);
+    EXPECT_EQ(R"({"connections":1,"tlsHandshakes":0,"requests":0,"requestsByPath":{}})", ControlState("/counters"));
 
-TEST_F(ControlTest, UnknownCommandsAndMethodsAreRefused)
-{
-    EXPECT_EQ(404u, Control(verb::get, "/control/nothing").status);
-    EXPECT_EQ(405u, Control(verb::get, "/control/fault").status);
-    EXPECT_EQ(405u, Control(verb::delete_, "/control/state").status);
-}
-
-TEST_F(ControlTest, LibraryAndControlPortShareTheStation)
-{
-    EXPECT_EQ("", _simulator->Station().AddFault(R"({"kind": "responseCode", "value": 510})"));
-    EXPECT_EQ("510", JsonAt(Status(), "/responseCode"));
-    EXPECT_EQ("", _simulator->Station().MergeState(R"({"system": {"cooling": true}})"));
-    EXPECT_TRUE(_simulator->Station().State().cooling);
-    EXPECT_EQ(1u, _simulator->Station().Faults().size());
+    AddFault(R"({"kind": "delay", "milliseconds": 300, "count": 1})");
+    AddFault(R"({"kind": "responseCode", "value": 511, "count": 1})");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ("511", StatusAt("/responseCode"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
 
 }  // namespace
-}  // namespace Simulation
-}  // namespace Keldra
