@@ -1,125 +1,228 @@
 #include "Lab.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <regex>
-#include <set>
+#include <cstring>
+#include <stdexcept>
 
-#include <boost/filesystem.hpp>
+extern char** environ;
 
-namespace Keldra {
-namespace EndToEnd {
+namespace Keldra::EndToEnd {
+
+ChildProcess::ChildProcess(std::vector<std::string> arguments)
+{
+    int input[2] = {-1, -1};
+    int output[2] = {-1, -1};
+    int result = ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, input) == 0 && ::pipe2(output, O_CLOEXEC) == 0
+                     ? 0
+                     : errno;
+    if (result == 0) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) {
+            argv.push_back(&argument[0]);
+        }
+        argv.push_back(nullptr);
+        result = ::posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ::close(input[0]);
+    ::close(output[1]);
+    _input = input[1];
+    _output = output[0];
+    if (result != 0) {
+        _collected = "cannot start " + arguments.at(0) + ": " + std::strerror(result) + "\n";
+        _exitStatus = 127;
+        return;
+    }
+    _watcher = std::thread([this] { Watch(); });
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (_watcher.joinable()) {
+        Kill();
+        _watcher.join();
+    }
+    ::close(_input);
+    ::close(_output);
+}
+
+void ChildProcess::Watch()
+{
+    for (bool open = true;;) {
+        pollfd output = {open ? _output : -1, POLLIN, 0};
+        ::poll(&output, 1, 20);
+        int status = 0;
+        const bool reaped = ::waitpid(_pid, &status, WNOHANG) == _pid;
+        // What the child wrote before it ended is collected before its end is
+        // reported; a grandchild that keeps writing (a daemon of the lab) is
+        // not waited for.
+        for (int reads = 0; open && reads < 256; ++reads) {
+            pollfd ready = {_output, POLLIN, 0};
+            char buffer[4096];
+            const ssize_t count = ::poll(&ready, 1, 0) == 1 ? ::read(_output, buffer, sizeof buffer) : -1;
+            if (count < 0) {
+                break;
+            }
+            open = count > 0;
+            std::lock_guard<std::mutex> lock(_mutex);
+            _collected.append(buffer, static_cast<std::size_t>(count));
+        }
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            if (reaped) {
+                _exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        _changed.notify_all();
+        if (reaped) {
+            return;
+        }
+    }
+}
+
+bool ChildProcess::WriteLine(const std::string& line)
+{
+    const std::string text = line + "\n";
+    return ::send(_input, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+}
+
+void ChildProcess::Kill()
+{
+    if (!HasExited()) {
+        ::kill(_pid, SIGKILL);
+    }
+    WaitForExit(std::chrono::seconds(30));
+}
+
+bool ChildProcess::FindLine(const std::regex& pattern, std::size_t& from, std::string* line) const
+{
+    for (std::size_t end; (end = _collected.find('\n', from)) != std::string::npos;) {
+        const std::string text = _collected.substr(from, end - from);
+        from = end + 1;
+        if (std::regex_search(text, pattern)) {
+            if (line != nullptr) {
+                *line = text;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+boost::optional<std::size_t> ChildProcess::WaitForLine(const std::regex& pattern, std::size_t from,
+                                                       Clock::duration timeout) const
+{
+    std::unique_lock<std::mutex> lock(_mutex);
+    bool found = false;
+    _changed.wait_for(lock, timeout, [&] { return (found = FindLine(pattern, from, nullptr)) || _exitStatus; });
+    return found ? boost::make_optional(from) : boost::none;
+}
+
+std::vector<std::string> ChildProcess::MatchingLines(const std::regex& pattern, std::size_t from) const
+{
+    std::lock_guard<std::mutex> lock(_mutex);
+    std::vector<std::string> lines;
+    for (std::string line; FindLine(pattern, from, &line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+boost::optional<int> ChildProcess::WaitForExit(Clock::duration timeout) const
+{
+    std::unique_lock<std::mutex> lock(_mutex);
+    _changed.wait_for(lock, timeout, [this] { return _exitStatus.has_value(); });
+    return _exitStatus;
+}
+
 namespace {
 
-const char* const LabScript = KELDRA_LAB_SCRIPT;
-const char* const StateDirectory = "/run/keldra-lab";
-// Where ip, nsenter and the daemons are, also when the caller's PATH lacks sbin.
-const char* const SystemPath = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+using std::chrono::seconds;
 
-// Lab names of the tests: "e2e-<pid of the test program>-<serial>".
-const std::regex& TestLabName()
-{
-    static const std::regex name("^e2e-([0-9]+)-[0-9]+$");
-    return name;
-}
+const char* const ScriptPath = KELDRA_LAB_SCRIPT;
 
-Lab::Result RunToEnd(std::vector<std::string> arguments, std::vector<std::string> environment,
-                     std::chrono::steady_clock::duration timeout)
+// A shell command, with ip and the daemons on its PATH; `arguments` are $0, $1 ...
+Result Shell(const std::string& command, std::vector<std::string> arguments = {})
 {
-    ChildProcess child(std::move(arguments), std::move(environment));
-    Lab::Result result;
-    if (!child.Error().empty()) {
-        result.output = child.Error();
-        return result;
-    }
-    const auto status = child.WaitForExit(timeout);
-    result.status = status ? *status : -1;
-    result.output = child.Output();
-    return result;
-}
-
-Lab::Result RunLabScript(const std::string& lab, std::vector<std::string> arguments,
-                         std::chrono::steady_clock::duration timeout)
-{
-    arguments.insert(arguments.begin(), LabScript);
-    return RunToEnd(std::move(arguments), {"KELDRA_LAB=" + lab}, timeout);
+    arguments.insert(arguments.begin(),
+                     {"/usr/bin/env", "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", "/bin/sh",
+                      "-c", command});
+    return Run(std::move(arguments), seconds(120));
 }
 
 }  // namespace
 
+Result Run(std::vector<std::string> arguments, seconds timeout)
+{
+    ChildProcess child(std::move(arguments));
+    const auto status = child.WaitForExit(timeout);
+    return {status.value_or(-1), child.Output()};
+}
+
 Lab::Lab(std::vector<std::string> nodes) : _nodes(std::move(nodes))
 {
+    // "e2e-<pid of the test program>-<serial>", as Unavailable() expects.
     static std::atomic<int> s_serial{0};
     _name = "e2e-" + std::to_string(::getpid()) + "-" + std::to_string(++s_serial);
     auto arguments = _nodes;
     arguments.insert(arguments.begin(), "up");
-    const auto result = RunLabScript(_name, arguments, std::chrono::seconds(90));
+    const auto result = Script(arguments, seconds(90));
     if (result.status != 0) {
-        _error = "scripts/lab up failed (" + std::to_string(result.status) + "): " + result.output;
+        Script({"down"});
+        throw std::runtime_error("scripts/lab up failed (" + std::to_string(result.status) + "): " + result.output);
     }
 }
 
-Lab::~Lab() { RunLabScript(_name, {"down"}, std::chrono::seconds(60)); }
-
 std::string Lab::Address(const std::string& node) const
 {
-    for (std::size_t index = 0; index < _nodes.size(); ++index) {
-        if (_nodes[index] == node) {
-            return "10.77.13." + std::to_string(index + 1);
-        }
-    }
-    return "";
+    const auto index = std::find(_nodes.begin(), _nodes.end(), node) - _nodes.begin();
+    return "10.77.13." + std::to_string(index + 1);
 }
 
 std::unique_ptr<ChildProcess> Lab::Start(const std::string& node, std::vector<std::string> arguments) const
 {
-    arguments.insert(arguments.begin(), {LabScript, "exec", node});
-    return std::make_unique<ChildProcess>(std::move(arguments), std::vector<std::string>{"KELDRA_LAB=" + _name});
+    arguments.insert(arguments.begin(), {"/usr/bin/env", "KELDRA_LAB=" + _name, ScriptPath, "exec", node});
+    return std::make_unique<ChildProcess>(std::move(arguments));
 }
 
-Lab::Result Lab::Run(const std::string& node, std::vector<std::string> arguments,
-                     std::chrono::steady_clock::duration timeout) const
+Result Lab::Script(std::vector<std::string> arguments, seconds timeout) const
 {
-    arguments.insert(arguments.begin(), {"exec", node});
-    return RunLabScript(_name, std::move(arguments), timeout);
+    arguments.insert(arguments.begin(), {"/usr/bin/env", "KELDRA_LAB=" + _name, ScriptPath});
+    return Run(std::move(arguments), timeout);
 }
 
-Lab::Result Lab::Script(std::vector<std::string> arguments, std::chrono::steady_clock::duration timeout) const
+rapidjson::Document Lab::Request(const std::string& node, const std::string& method, const std::string& url,
+                                 const std::string& body) const
 {
-    return RunLabScript(_name, std::move(arguments), timeout);
-}
-
-void Lab::RemoveAbandonedLabs()
-{
-    std::set<std::string> labs;
-    boost::system::error_code error;
-    for (boost::filesystem::directory_iterator entry(StateDirectory, error), end; !error && entry != end;
-         entry.increment(error)) {
-        labs.insert(entry->path().filename().string());
+    std::vector<std::string> arguments = {"exec", node, "curl", "--silent", "--show-error", "--max-time", "60",
+                                          "--request", method, "--write-out", "\n%{http_code}"};
+    if (!body.empty()) {
+        arguments.insert(arguments.end(), {"--header", "Content-Type: application/json", "--data-binary", body});
     }
-    const auto namespaces =
-        RunToEnd({"/bin/sh", "-c", "ip netns list | cut -d' ' -f1"}, {SystemPath}, std::chrono::seconds(10));
-    const std::regex namespaceOfLab("^(e2e-[0-9]+-[0-9]+)-[a-z][a-z0-9]*$");
-    std::smatch match;
-    std::size_t start = 0;
-    for (std::size_t end; (end = namespaces.output.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = namespaces.output.substr(start, end - start);
-        if (std::regex_match(line, match, namespaceOfLab)) {
-            labs.insert(match[1]);
-        }
+    arguments.push_back(url);
+    const auto result = Script(std::move(arguments), seconds(90));
+    const auto lastLine = result.output.rfind('\n');
+    rapidjson::Document answer;
+    if (result.status == 0 && lastLine != std::string::npos && result.output.substr(lastLine + 1) == "200" &&
+        !answer.Parse(result.output.c_str(), lastLine).HasParseError()) {
+        return answer;
     }
-    for (const auto& lab : labs) {
-        if (!std::regex_match(lab, match, TestLabName())) {
-            continue;
-        }
-        const auto pid = static_cast<pid_t>(std::stol(match[1]));
-        if (pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH) {
-            RunLabScript(lab, {"down"}, std::chrono::seconds(60));
-        }
-    }
+    throw std::runtime_error(method + " " + url + " in " + node + " failed (" + std::to_string(result.status) +
+                             "): " + result.output.substr(0, 2000));
 }
 
 std::string Lab::Unavailable()
@@ -128,27 +231,59 @@ std::string Lab::Unavailable()
         if (::geteuid() != 0) {
             return std::string("the end-to-end tests need root (network namespaces, port 443)");
         }
-        const auto missing = RunToEnd({"/bin/sh", "-c",
-                                       "for program in ip nsenter dbus-daemon avahi-daemon curl; do "
-                                       "command -v $program >/dev/null || printf ' %s' $program; done"},
-                                      {SystemPath},
-                                      std::chrono::seconds(10));
-        if (missing.status != 0 || !missing.output.empty()) {
-            return "programs the end-to-end tests need are missing:" + missing.output;
+        // The probe is named like a lab of this program, so that a later run
+        // removes it should it be left behind.
+        const auto check = Shell("for program in ip nsenter dbus-daemon avahi-daemon curl; do command -v $program"
+                                 " >/dev/null || { echo programs the end-to-end tests need are missing: $program;"
+                                 " exit 1; }; done; ip netns add \"$0\" 2>&1 && ip netns del \"$0\" ||"
+                                 " { echo network namespaces cannot be made; exit 1; }",
+                                 {"e2e-" + std::to_string(::getpid()) + "-0-probe"});
+        if (check.status != 0) {
+            return check.output;
         }
-        // Named like a lab of this program, so that RemoveAbandonedLabs()
-        // finds it should it be left behind.
-        const std::string probe = "e2e-" + std::to_string(::getpid()) + "-0-probe";
-        const auto netns = RunToEnd({"/bin/sh", "-c", "ip netns add " + probe + " 2>&1 && ip netns del " + probe},
-                                    {SystemPath},
-                                    std::chrono::seconds(10));
-        if (netns.status != 0) {
-            return "network namespaces cannot be made ('ip netns add' failed: " + netns.output + ")";
-        }
+        // The labs, by their state directory or their namespaces, of test
+        // programs that are gone.
+        Shell("(ls /run/keldra-lab; ip netns list | cut -d' ' -f1 |"
+              " sed -n 's/^\\(e2e-[0-9]*-[0-9]*\\)-[a-z][a-z0-9]*$/\\1/p') 2>/dev/null |"
+              " grep -xE 'e2e-[0-9]+-[0-9]+' | sort -u | while read -r lab; do"
+              " pid=${lab#e2e-}; pid=${pid%-*};"
+              " [ \"$pid\" = \"$1\" ] || kill -0 \"$pid\" 2>/dev/null || KELDRA_LAB=$lab \"$0\" down; done",
+              {ScriptPath, std::to_string(::getpid())});
         return std::string();
     }();
     return s_reason;
 }
 
-}  // namespace EndToEnd
-}  // namespace Keldra
+Station::Station(const Lab& lab, std::string node, const std::string& scenario, std::vector<std::string> options)
+    : _lab(lab), _node(std::move(node))
+{
+    const bool announce = std::find(options.begin(), options.end(), "--announce") != options.end();
+    options.insert(options.begin(), {KELDRA_SIMULATOR, "--scenario", scenario, "--address", lab.Address(_node)});
+    _process = lab.Start(_node, std::move(options));
+    const std::regex control("^control on 127\\.0\\.0\\.1:([0-9]+)$");
+    if (!_process->WaitForLine(control, 0, seconds(60)) ||
+        (announce && !_process->WaitForLine(std::regex("^mDNS: announced"), 0, seconds(60)))) {
+        throw std::runtime_error("the simulator in " + _node + " does not serve or is not announced: " +
+                                 _process->Output());
+    }
+    std::smatch match;
+    const auto line = _process->MatchingLines(control).front();
+    std::regex_search(line, match, control);
+    _controlPort = match[1];
+}
+
+std::vector<std::string> Station::Answers(const std::string& path) const
+{
+    const auto requests = Control("GET", "/control/requests");
+    std::vector<std::string> answers;
+    for (const auto& request : requests["requests"].GetArray()) {
+        if (path.empty() || request["path"].GetString() == path) {
+            const auto& answer = request["answer"];
+            answers.push_back(answer.IsInt() ? std::to_string(answer.GetInt()) : answer.GetString());
+        }
+    }
+    return answers;
+}
+
+
+}  // namespace Keldra::EndToEnd
