@@ -3,10 +3,14 @@
 // connection that is set up again after any failure.
 #include "basestations/KeldraWebApi.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/context.hpp>
@@ -95,6 +99,18 @@ public:
     void Reject(Handler<Message> handler, const boost::system::error_code& error)
     {
         boost::asio::post(_ioService, [handler = std::move(handler), error]() { handler(error); });
+    }
+
+    // The event loop is being destroyed: nothing queued or in flight can
+    // complete any more. Their handlers are dropped unanswered, with the
+    // connection.
+    void DropOpenRequests()
+    {
+        // Dropping a handler may let go of the last outside hold on this.
+        const auto self = shared_from_this();
+        auto queue = std::move(_queue);
+        auto inFlight = std::move(_inFlight);
+        auto connection = std::move(_connection);
     }
 
     const boost::optional<Credentials>& GetCredentials() const { return _credentials; }
@@ -235,6 +251,52 @@ private:
     std::shared_ptr<StationConnection> _connection;
 };
 
+namespace {
+
+// The web API objects of one event loop. A request's handler usually holds
+// the web API object it was made on (a station keeps it until the answer), and
+// the object holds the handler until then: when the event loop is destroyed
+// with requests open, each object drops them, or the two would keep each
+// other, the connection and its socket alive for ever.
+class OpenRequests final : public boost::asio::execution_context::service {
+public:
+    using key_type = OpenRequests;
+    static boost::asio::execution_context::id id;
+
+    explicit OpenRequests(boost::asio::execution_context& context) : service(context) {}
+
+    void Add(const std::shared_ptr<KeldraWebApi::Implementation>& implementation)
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _implementations.erase(std::remove_if(_implementations.begin(), _implementations.end(),
+                                              [](const auto& entry) { return entry.expired(); }),
+                               _implementations.end());
+        _implementations.push_back(implementation);
+    }
+
+private:
+    void shutdown() override
+    {
+        std::vector<std::weak_ptr<KeldraWebApi::Implementation>> implementations;
+        {
+            std::lock_guard<std::mutex> lock(_mutex);
+            implementations.swap(_implementations);
+        }
+        for (const auto& entry : implementations) {
+            if (const auto implementation = entry.lock()) {
+                implementation->DropOpenRequests();
+            }
+        }
+    }
+
+    std::mutex _mutex;
+    std::vector<std::weak_ptr<KeldraWebApi::Implementation>> _implementations;
+};
+
+boost::asio::execution_context::id OpenRequests::id;
+
+}  // namespace
+
 KeldraWebApi::KeldraWebApi(std::shared_ptr<Implementation> implementation)
     : _implementation(std::move(implementation))
 {
@@ -271,8 +333,10 @@ Oru::SystemResult<KeldraWebApi> KeldraWebApi::Create(boost::asio::io_service& io
         ORU_LOG_ERROR("Cannot require TLS 1.2: " << Oru::LogEntryFormatter(error));
         return error;
     }
-    return KeldraWebApi(
-        std::make_shared<Implementation>(ioService, std::move(context), std::move(parameters), timeouts));
+    auto implementation =
+        std::make_shared<Implementation>(ioService, std::move(context), std::move(parameters), timeouts);
+    boost::asio::use_service<OpenRequests>(ioService).Add(implementation);
+    return KeldraWebApi(std::move(implementation));
 }
 
 void KeldraWebApi::GetShortInfo(ShortInfoHandler handler, CancellationToken* token)

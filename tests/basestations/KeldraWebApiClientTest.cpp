@@ -431,3 +431,33 @@ TEST_F(KeldraWebApiClient, WorksWithTheEventLoopOnItsOwnThread)
 }
 
 }  // namespace
+
+// A station's handler holds the web API object until the answer. Requests
+// still open when the event loop is destroyed go with it, with everything
+// their handlers hold, instead of keeping each other alive.
+TEST(KeldraWebApiClientShutdown, OpenRequestsGoWithTheEventLoop)
+{
+    CancellationToken token;
+    std::weak_ptr<int> heldByHandlers;
+    {
+        auto ioService = std::make_unique<boost::asio::io_service>();
+        auto station = TestHttpsStation::Start(*ioService);
+        station->AnswerEveryRequestWith({Action::Hold});
+        auto created = KeldraWebApi::Create(*ioService, BaseStationWebParameters(station->Endpoint(), Credentials{}));
+        ASSERT_TRUE(created.HasValue());
+        auto api = std::make_shared<KeldraWebApi>(std::move(created.GetValue()));
+        const auto held = std::make_shared<int>(0);
+        heldByHandlers = held;
+        api->GetStatus([api, held](Oru::SystemResult<Status>) { ADD_FAILURE() << "answered"; }, token);
+        api->GetShortInfo([api, held](Oru::SystemResult<Info>) { ADD_FAILURE() << "answered"; }, nullptr);
+        for (int turn = 0; turn < 500 && station->requests.empty(); ++turn) {
+            ioService->run_one_for(10ms);
+        }
+        ASSERT_EQ(station->requests.size(), 1u) << "the status request is in flight, the other queued";
+        api.reset();
+        station->Stop();
+        station.reset();
+        ioService.reset();
+    }
+    EXPECT_TRUE(heldByHandlers.expired());
+}
