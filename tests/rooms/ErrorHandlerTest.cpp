@@ -12,6 +12,7 @@
 
 #include <boost/algorithm/string/replace.hpp>
 
+#include "CollectingTimer.h"
 #include "LogCapture.h"
 #include "VirtualClockSystem.h"
 #include "rooms/ErrorCodeHandler.h"
@@ -76,22 +77,6 @@ public:
 private:
     void Record(const std::string& call) { _calls += (_calls.empty() ? "" : " ") + call; }
     std::string _calls;
-};
-
-// A timer that only collects its waits, so that an expiry can be delivered
-// after the handler is gone.
-class CollectingTimer final : public Oru::WaitableTimer {
-public:
-    explicit CollectingTimer(std::vector<WaitHandler>& waits) : _waits(waits) {}
-    boost::asio::io_service& get_io_service() override { return _ioService; }
-    void async_wait(WaitHandler handler) override { _waits.push_back(std::move(handler)); }
-    std::size_t cancel() override { return 0; }
-    std::size_t expires_from_now(const Duration&) override { return 0; }
-    Duration expires_from_now() const override { return Duration::zero(); }
-
-private:
-    boost::asio::io_service _ioService;
-    std::vector<WaitHandler>& _waits;
 };
 
 class ErrorHandlerTest : public testing::Test {
@@ -246,7 +231,7 @@ TEST_F(ErrorHandlerTest, ExpiryDeliveredAfterDestructionTouchesNothing)
     for (const bool destroyFirst : {false, true}) {
         std::vector<Oru::WaitableTimer::WaitHandler> waits;
         _handler = std::make_unique<ErrorHandler>(
-            [&] { return std::make_unique<CollectingTimer>(waits); }, _indication, Station(1));
+            [&] { return std::make_unique<Oru::Testing::CollectingTimer>(waits); }, _indication, Station(1));
         Do("NoError");
         ASSERT_EQ(waits.size(), 1u);
         _indication.Take();

@@ -8,6 +8,7 @@
 
 #include <boost/optional/optional_io.hpp>
 
+#include "CollectingTimer.h"
 #include "LogCapture.h"
 #include "VirtualClockSystem.h"
 #include "rooms/PowerLevelStepCombiner.h"
@@ -164,21 +165,6 @@ TEST_F(PowerLevelStepCombinerTest, DestroyedWithAWaitPendingOrAfterAnAbortTouche
     }
 }
 
-// Collects the waits: the test runs their completions, in any order.
-class CollectingTimer final : public Oru::WaitableTimer {
-public:
-    explicit CollectingTimer(std::vector<WaitHandler>& waits) : _waits(waits) {}
-    boost::asio::io_service& get_io_service() override { return _ioService; }
-    void async_wait(WaitHandler handler) override { _waits.push_back(std::move(handler)); }
-    std::size_t cancel() override { return 0; }
-    std::size_t expires_from_now(const Duration&) override { return 0; }
-    Duration expires_from_now() const override { return Duration::zero(); }
-
-private:
-    boost::asio::io_service _ioService;
-    std::vector<WaitHandler>& _waits;
-};
-
 class StepCombinerTest : public testing::Test {
 protected:
     // Expiry of every wait so far: the completions, to run later.
@@ -192,7 +178,7 @@ protected:
 
     std::vector<Oru::WaitableTimer::WaitHandler> waits;
     std::vector<int> reported;
-    Keldra::StepCombiner combiner{std::make_unique<CollectingTimer>(waits),
+    Keldra::StepCombiner combiner{std::make_unique<Oru::Testing::CollectingTimer>(waits),
                                   [this](int steps) { reported.push_back(steps); }};
 };
 
