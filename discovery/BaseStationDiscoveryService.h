@@ -1,8 +1,8 @@
 // Finds the base stations announced on the local network: while active, it
-// lists the announced HTTPS services once every search period (and resolves
-// a newly announced one at once), resolves those named like a base station
-// and reports each whose TXT record names the right vendor and model. It keeps no list: every search reports every
-// station it finds.
+// lists the announced HTTPS services once every search period, resolves
+// those named like a base station and reports each whose TXT record names the
+// right vendor and model; a station announced in between is resolved at once.
+// It keeps no list: every search reports every station it finds.
 #pragma once
 
 #include <memory>
