@@ -1,42 +1,14 @@
 #include "EtsParameterFile.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <limits>
 
 #include <boost/optional.hpp>
 
 #include "QuotedText.h"
+#include "TextFields.h"
 
 namespace Oru {
 namespace {
-
-const char* const Blanks = " \t";
-
-std::string Trim(const std::string& text)
-{
-    const auto begin = text.find_first_not_of(Blanks);
-    if (begin == std::string::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of(Blanks) - begin + 1);
-}
-
-// Decimal, or hexadecimal after "0x"; the whole text.
-boost::optional<long long> ParseInteger(const std::string& text)
-{
-    if (text.empty() || text.find_first_of(Blanks) != std::string::npos) {
-        return boost::none;
-    }
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
-    if (errno != 0 || end != text.c_str() + text.size()) {
-        return boost::none;
-    }
-    return value;
-}
 
 class Reader {
 public:

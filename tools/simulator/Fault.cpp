@@ -175,7 +175,9 @@ std::optional<Fault> Fault::Parse(const std::string& text, std::string& error)
     switch (fault.kind) {
     case Kind::ResponseCode:
     case Kind::WriteStatus:
-        if (!ReadInteger(document, "value", -1000000, 1000000, number, error)) {
+    case Kind::HttpStatus: {
+        const bool http = fault.kind == Kind::HttpStatus;
+        if (!ReadInteger(document, "value", http ? 200 : -1000000, http ? 599 : 1000000, number, error)) {
             return std::nullopt;
         }
         if (!number) {
@@ -184,16 +186,7 @@ std::optional<Fault> Fault::Parse(const std::string& text, std::string& error)
         }
         fault.value = *number;
         break;
-    case Kind::HttpStatus:
-        if (!ReadInteger(document, "value", 200, 599, number, error)) {
-            return std::nullopt;
-        }
-        if (!number) {
-            Fail(error, "value: missing");
-            return std::nullopt;
-        }
-        fault.value = *number;
-        break;
+    }
     case Kind::Delay:
         if (!ReadInteger(document, "milliseconds", 0, static_cast<int>(s_maximumDelayMilliseconds), number, error)) {
             return std::nullopt;
