@@ -25,15 +25,15 @@ TEST_F(ProtocolTest, InformationAndStatusAreTheDocumentedExamples)
     EXPECT_EQ(R"({"stationId":"0123456789","model":"Brisgo","vendor":"Keldra","firmwareVersion":"2.4.1"})",
               info.response.body());
     MergeState(R"({"clock": {"date": "24-05-17", "time": "18:30:05"},
-                   "errors": [{"code": -3, "room": 2, "description": "thermostat missing"}],
+                   "errors": [{"code": -3, "room": 7, "description": "thermostat missing"}],
                    "leavingHome": {"active": false, "date": "24-05-20", "time": "18:30"}})");
     // Temperatures stay reals ("5.0") and levels integers.
     EXPECT_EQ(R"({"responseCode":0,"system":{"serialNumber":"BS-0042","stationName":"Ground floor","code":"0-0",)"
-              R"("date":"24-05-17","time":"18:30:05","cooling":false},"rooms":[{"room":1,"actors":[{"number":3,)"
+              R"("date":"24-05-17","time":"18:30:05","cooling":false},"rooms":[{"room":4,"actors":[{"number":3,)"
               R"("valveOpen":true}],"thermostat":{"id":"TH000001","setpointTemperature":21.5,"minimumTemperature":)"
               R"(5.0,"maximumTemperature":30.0,"roomTemperature":20.8,"relativeHumidity":45.0,"batteryLow":false}},)"
-              R"({"room":2,"actors":[{"number":4}],"powerLevel":{"level":5,"percent":128,"minimumLevel":0,)"
-              R"("maximumLevel":10}}],"errors":[{"code":-3,"room":2,"description":"thermostat missing"}],)"
+              R"({"room":7,"actors":[{"number":4}],"powerLevel":{"level":5,"percent":128,"minimumLevel":0,)"
+              R"("maximumLevel":10}}],"errors":[{"code":-3,"room":7,"description":"thermostat missing"}],)"
               R"("leavingHome":{"active":false,"date":"24-05-20","time":"18:30"}})",
               StatusAt(""));
 }
@@ -58,6 +58,7 @@ const ExchangeCase Exchanges[] = {
     {verb::put, Level, R"({"level": 10})", 200, Ok, "/rooms/1/powerLevel/percent", "255"},
     {verb::put, Level, R"({"level": 11})", 200, OutOfRange},
     {verb::put, Level, R"({"level": -1})", 200, OutOfRange},
+    {verb::put, Level, R"({"level": 7, "minimumLevel": 0, "maximumLevel": 6})", 200, OutOfRange},
     {verb::put, Leaving, R"({"active": true, "date": "24-05-20", "time": "18:30"})", 200, Ok, "/leavingHome",
      R"({"active":true,"date":"24-05-20","time":"18:30"})"},
     {verb::put, Leaving, R"({"active": true})", 200, Ok, "/leavingHome", R"({"active":true})"},
@@ -66,7 +67,7 @@ const ExchangeCase Exchanges[] = {
     {verb::put, Settings, R"({"cooling": true, "automaticChangeover": true})", 200, Ok, "/system/cooling", "true"},
     // Unusable requests.
     {verb::put, Setpoint, "{\"setpointTemperature\": ", 400},
-    {verb::put, Level, R"({"level": 5.5})", 400},
+    {verb::put, Level, R"({"level": 7.0})", 400},
     {verb::put, Leaving, R"({"active": true, "date": "24-05-20"})", 400},
     {verb::put, "/api/v1/rooms/3/setpoint", R"({"setpointTemperature": 22})", 404},
     {verb::get, "/api/v2/status", "", 404},

@@ -198,8 +198,8 @@ StationMessages::WriteAnswer StationMessages::SetPowerLevel(StationState& state,
     }
     bool wrongType = false;
     const Value* level = Member(body, "level", &Value::IsInt64, wrongType);
-    Member(body, "minimumLevel", &Value::IsInt64, wrongType);
-    Member(body, "maximumLevel", &Value::IsInt64, wrongType);
+    const Value* minimum = Member(body, "minimumLevel", &Value::IsInt64, wrongType);
+    const Value* maximum = Member(body, "maximumLevel", &Value::IsInt64, wrongType);
     if (wrongType) {
         return Unusable("level, minimumLevel and maximumLevel: expected integers");
     }
@@ -219,7 +219,9 @@ StationMessages::WriteAnswer StationMessages::SetPowerLevel(StationState& state,
     }
     const std::int64_t value = level->GetInt64();
     PowerLevelState& powerLevel = *room->powerLevel;
-    if (value < 0 || value > 10 || value < powerLevel.minimumLevel || value > powerLevel.maximumLevel) {
+    // The write's bounds are checked, never taken over as the room's limits.
+    if (value < 0 || value > 10 || value < powerLevel.minimumLevel || value > powerLevel.maximumLevel ||
+        (minimum != nullptr && value < minimum->GetInt64()) || (maximum != nullptr && value > maximum->GetInt64())) {
         return Answer(s_writeOutOfRange);
     }
     powerLevel.level = static_cast<int>(value);
