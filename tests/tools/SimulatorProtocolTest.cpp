@@ -57,7 +57,6 @@ const ExchangeCase Exchanges[] = {
      R"({"level":7,"percent":179,"minimumLevel":0,"maximumLevel":10})"},
     {verb::put, Level, R"({"level": 10})", 200, Ok, "/rooms/1/powerLevel/percent", "255"},
     {verb::put, Level, R"({"level": 11})", 200, OutOfRange},
-    {verb::put, Level, R"({"level": -1})", 200, OutOfRange},
     {verb::put, Level, R"({"level": 7, "minimumLevel": 0, "maximumLevel": 6})", 200, OutOfRange},
     {verb::put, Leaving, R"({"active": true, "date": "24-05-20", "time": "18:30"})", 200, Ok, "/leavingHome",
      R"({"active":true,"date":"24-05-20","time":"18:30"})"},
