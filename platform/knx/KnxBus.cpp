@@ -70,8 +70,11 @@ void KnxBus::Send(int co, const BusValue& value)
 
 void KnxBus::Write(GroupAddress address, const TelegramData& data, bool response)
 {
-    std::vector<std::uint8_t> apdu = {0, static_cast<std::uint8_t>((response ? ApciResponse : ApciWrite) | data[0])};
-    apdu.insert(apdu.end(), data.begin() + 1, data.end());
+    std::vector<std::uint8_t> apdu(data.size() + 1, 0);
+    apdu[1] = static_cast<std::uint8_t>((response ? ApciResponse : ApciWrite) | data[0]);
+    for (std::size_t i = 1; i < data.size(); ++i) {
+        apdu[i + 1] = data[i];
+    }
     if (_connection->Send(address, apdu)) {
         _log("knx -> " + FormatGroupAddress(address) + " " + Describe(apdu));
     }
@@ -106,8 +109,8 @@ void KnxBus::OnTelegram(const GroupTelegram& telegram)
     if (apci != ApciWrite) {
         return;
     }
-    TelegramData data = {static_cast<std::uint8_t>(telegram.apdu[1] & 0x3F)};
-    data.insert(data.end(), telegram.apdu.begin() + 2, telegram.apdu.end());
+    TelegramData data(telegram.apdu.begin() + 1, telegram.apdu.end());
+    data[0] &= 0x3F;
     boost::optional<BusValue> value;  // every input of an address has one type
     for (const auto* object : objects) {
         if (object->direction != Direction::Input) {
