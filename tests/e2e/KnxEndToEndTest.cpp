@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <stdexcept>
 
 #include <boost/filesystem.hpp>
@@ -131,18 +132,28 @@ TEST_F(KnxEndToEndTest, StationAndBusMeetThroughKnxd)
     Await(*_host, "knx dropped .* -> 1/0/2 write 0C: 1 octets after the APCI, 9.001 needs 2", hostOutput);
     EXPECT_EQ(1u, _host->MatchingLines(std::regex("bus->app CO 2 ")).size());
 
-    // knxd goes away and comes back: the host reconnects and hands knxd the
-    // latest status again, also the error text sent only once at the start.
+    // knxd goes away for a poll and comes back: the host reconnects and
+    // hands knxd the latest status again, once per address, also the error
+    // text sent only once at the start.
     hostOutput = _host->Output().size();
     _listener.reset();
     _knxd->Kill();
-    Await(*_host, "Lost the connection to knxd at local:/run/knx", hostOutput);
+    const auto lost = Await(*_host, "Lost the connection to knxd at local:/run/knx", hostOutput);
+    Await(*_host, "app->bus CO 3 ", lost);
     ASSERT_FALSE(_host->HasExited());
     StartKnxd();
     const auto connected = Await(*_host, "Connected to knxd at local:/run/knx", hostOutput);
     Await(*_host, "knx -> 0/1/4 write 2D 30 3A 4E 6F 45 72 72 6F 72 00 00 00 00$", connected, Seconds(2));
     Await(*_host, "knx -> 1/1/3 write 0C 33$", connected, Seconds(2));
     Await(*_listener, "^Write from .* to 1/1/3: 0C 33", 0);
+    // Up to the next poll's values: each address once, though a poll came while knxd was away.
+    const auto resent = _host->Output().substr(connected, Await(*_host, "app->bus", connected) - connected);
+    const std::regex write("knx -> (\\S+) write");
+    std::vector<std::string> addresses;
+    for (std::sregex_iterator match(resent.begin(), resent.end(), write), end; match != end; ++match) {
+        addresses.push_back((*match)[1]);
+    }
+    EXPECT_EQ(std::set<std::string>(addresses.begin(), addresses.end()).size(), addresses.size()) << resent;
 
     _host->WriteLine("quit");
     EXPECT_EQ(0, _host->WaitForExit(Seconds(60)).value_or(-1));
