@@ -22,8 +22,8 @@ std::vector<Knx::StationLayout> StationLayouts(const EtsParameters& parameters)
     for (int n = 1; n <= static_cast<int>(count); ++n) {
         const auto thermostatIds = parameters.texts.find(n + 1);
         const auto rooms = parameters.numbers.find(n);
-        const int thermostats =
-            thermostatIds == parameters.texts.end() ? 0 : static_cast<int>(thermostatIds->second.size() / ThermostatIdLength);
+        const std::size_t idLength = thermostatIds == parameters.texts.end() ? 0 : thermostatIds->second.size();
+        const int thermostats = static_cast<int>(idLength / ThermostatIdLength);
         const int roomCount = rooms == parameters.numbers.end() ? 0 : rooms->second;
         stations.push_back({thermostats, std::max(0, roomCount - thermostats)});
     }

@@ -8,7 +8,8 @@ constexpr Direction In = Direction::Input;
 constexpr Direction Out = Direction::Status;
 
 // Room thermostat t: 3 (t - 1) + 1..3 of a station's block.
-const CommunicationObjectKind ThermostatObjects[] = {{Out, D::Temperature}, {In, D::Temperature}, {Out, D::Temperature}};
+const CommunicationObjectKind ThermostatObjects[] = {
+    {Out, D::Temperature}, {In, D::Temperature}, {Out, D::Temperature}};
 // Actor module slot s: 5 (s - 1) + 37..41.
 const CommunicationObjectKind SlotObjects[] = {
     {In, D::Counter}, {Out, D::Counter}, {In, D::Percent}, {Out, D::Percent}, {In, D::Step}};

@@ -75,7 +75,11 @@ std::vector<unsigned> CodePoints(const std::string& text)
     std::vector<unsigned> points;
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        const int length = lead < 0x80           ? 1
+                           : (lead >> 5) == 0x06 ? 2
+                           : (lead >> 4) == 0x0E ? 3
+                           : (lead >> 3) == 0x1E ? 4
+                                                 : 0;
         unsigned point = length == 1 ? lead : length == 0 ? 0 : (lead & (0x7F >> length));
         bool valid = length > 0 && i + length <= text.size();
         for (int k = 1; valid && k < length; ++k) {

@@ -37,14 +37,18 @@ std::string EscapeXml(const std::string& text)
 
 std::string MainGroupName(int main)
 {
-    return main == SystemMainGroup ? "System" : main <= 5 ? "Base station " + std::to_string(main)
-                                                          : "Main group " + std::to_string(main);
+    if (main == SystemMainGroup) {
+        return "System";
+    }
+    return (main <= 5 ? "Base station " : "Main group ") + std::to_string(main);
 }
 
 std::string MiddleGroupName(int middle)
 {
-    return middle == InputMiddleGroup ? "Inputs" : middle == StatusMiddleGroup ? "Status"
-                                                                               : "Middle group " + std::to_string(middle);
+    if (middle == InputMiddleGroup || middle == StatusMiddleGroup) {
+        return middle == InputMiddleGroup ? "Inputs" : "Status";
+    }
+    return "Middle group " + std::to_string(middle);
 }
 
 // The raw addresses of a range; ETS does not take 0/0/0.

@@ -68,7 +68,7 @@ GroupAddressMapFile ParseGroupAddressMap(std::istream& input)
             file.errors.push_back(where + "unknown datapoint type '" + typeText + "'");
         } else if (BusValueIndexOf(*type) != BusValueIndexOf(kind->defaultType)) {
             file.errors.push_back(where + "datapoint type " + DatapointTypeName(*type) + " does not fit CO " + coText +
-                                  ", which takes " + DatapointTypeName(kind->defaultType) + " or a type of the same value");
+                                  ", whose values are those of " + DatapointTypeName(kind->defaultType));
         } else if (lineOfCo.count(co)) {
             file.errors.push_back(where + "CO " + coText + " is already assigned in line " +
                                   std::to_string(lineOfCo[co]));

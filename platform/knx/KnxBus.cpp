@@ -27,7 +27,10 @@ std::string Describe(const std::vector<std::uint8_t>& apdu)
         return "short APDU" + Hex(apdu, 0);
     }
     const int apci = (apdu[0] & 0x03) << 8 | (apdu[1] & 0xC0);
-    const char* name = apci == ApciWrite ? "write" : apci == ApciResponse ? "response" : apci == ApciRead ? "read" : "APDU";
+    const char* name = apci == ApciWrite      ? "write"
+                       : apci == ApciResponse ? "response"
+                       : apci == ApciRead     ? "read"
+                                              : "APDU";
     if (apci == ApciRead && apdu.size() == 2) {
         return name;
     }
