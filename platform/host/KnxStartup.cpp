@@ -43,6 +43,10 @@ void PrintKnxMap(const HostOptions& options, const EtsParameters& parameters, st
 boost::optional<Knx::GroupAddressMap> LoadKnxMap(const HostOptions& options, const EtsParameters& parameters,
                                                  std::ostream& errors)
 {
+    if (options.knxUrl.compare(0, 7, "local:/") != 0 && options.knxUrl.compare(0, 3, "ip:") != 0) {
+        errors << "Not a knxd URL: '" << options.knxUrl << "' (local:/run/knx or ip:HOST[:PORT])\n";
+        return boost::none;
+    }
     if (options.knxMapFile.empty()) {
         return Knx::DefaultGroupAddressMap(StationLayouts(parameters));
     }

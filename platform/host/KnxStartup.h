@@ -25,7 +25,7 @@ std::vector<Knx::StationLayout> StationLayouts(const EtsParameters& parameters);
 void PrintKnxMap(const HostOptions& options, const EtsParameters& parameters, std::ostream& output);
 
 // The map for --knx: the --knx-map file or the default map. Empty when the
-// file cannot be used, with every error on `errors`.
+// URL is none of knxd's or the file cannot be used, with every error on `errors`.
 boost::optional<Knx::GroupAddressMap> LoadKnxMap(const HostOptions& options, const EtsParameters& parameters,
                                                  std::ostream& errors);
 

@@ -118,20 +118,26 @@ TEST(KnxDefaultMap, OnlyConfiguredObjectsInTheDocumentedLayout)
               std::string::npos);
 }
 
-TEST(KnxHost, AMapFileInErrorStopsTheHostWithItsLineNumber)
+TEST(KnxHost, AMapFileInErrorOrABadUrlStopsTheHost)
 {
+    const std::pair<const char*, const char*> rows[] = {
+        {"local:/nonexistent", "map.txt: line 2: datapoint type 1.001 does not fit CO 3"},
+        {"/run/knx", "Not a knxd URL: '/run/knx'"},
+    };
     const auto directory = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path();
     boost::filesystem::create_directories(directory);
     std::ofstream((directory / "map.txt").string()) << "2 = 1/0/2 9.001\n3 = 1/1/3 1.001\n";
-    const std::string command = std::string(GATEWAY_HOST_PROGRAM) + " --knx local:/nonexistent --knx-map " +
-                                (directory / "map.txt").string() + " 2>" + (directory / "errors").string();
-    const int status = std::system(command.c_str());
-    std::ifstream errors((directory / "errors").string());
-    std::string line;
-    std::getline(errors, line);
+    for (const auto& [url, error] : rows) {
+        const std::string command = std::string(GATEWAY_HOST_PROGRAM) + " --knx " + url + " --knx-map " +
+                                    (directory / "map.txt").string() + " 2>" + (directory / "errors").string();
+        const int status = std::system(command.c_str());
+        std::ifstream errors((directory / "errors").string());
+        std::string line;
+        std::getline(errors, line);
+        EXPECT_EQ(WEXITSTATUS(status), 2);
+        EXPECT_NE(line.find(error), std::string::npos) << line;
+    }
     boost::filesystem::remove_all(directory);
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_NE(line.find("map.txt: line 2: datapoint type 1.001 does not fit CO 3"), std::string::npos) << line;
 }
 
 }  // namespace
