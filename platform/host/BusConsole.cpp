@@ -34,6 +34,8 @@ void BusConsole::PrintReceived(int co, const BusValue& value) { PrintValue("bus-
 
 void BusConsole::PrintLedCode(int code) { PrintTimed("LED error code " + std::to_string(code)); }
 
+void BusConsole::PrintLine(const std::string& line) { PrintTimed(line); }
+
 void BusConsole::Print(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(_mutex);

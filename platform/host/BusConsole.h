@@ -21,6 +21,8 @@ public:
     void PrintReceived(int co, const BusValue& value);
     // "18:00:01.234 LED error code 3"
     void PrintLedCode(int code);
+    // "18:00:01.234 " and the line.
+    void PrintLine(const std::string& line);
     // The text as it is, flushed at once.
     void Print(const std::string& text);
 

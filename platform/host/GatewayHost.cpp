@@ -51,9 +51,17 @@ void GatewayHost::SetLedErrorCode(int code)
 
 int GatewayHost::GetLedErrorCode() const { return _ledErrorCode; }
 
+void GatewayHost::SetBusOutput(std::function<void(int co, const BusValue& value)> output)
+{
+    _busOutput = std::move(output);
+}
+
 bool GatewayHost::Send(int co, const BusValue& value)
 {
     _console.PrintSent(co, value);
+    if (_busOutput) {
+        _busOutput(co, value);
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "BusConsole.h"
@@ -28,6 +29,9 @@ public:
     std::string GetConfigurationDirectory() override;
     void SetLedErrorCode(int code) override;
 
+    // Every value sent goes to `output` too (the KNX bus); set before Init.
+    void SetBusOutput(std::function<void(int co, const BusValue& value)> output);
+
     // The code last shown, 0 before any.
     int GetLedErrorCode() const;
 
@@ -38,6 +42,7 @@ private:
     const std::string _configurationDirectory;
     BusConsole& _console;
     std::atomic<int> _ledErrorCode{0};
+    std::function<void(int co, const BusValue& value)> _busOutput;
 };
 
 }  // namespace Oru

@@ -22,6 +22,7 @@
 #include "EtsParameterFile.h"
 #include "GatewayHost.h"
 #include "HostOptions.h"
+#include "KnxStartup.h"
 #include "PluginLibrary.h"
 
 namespace {
@@ -117,6 +118,15 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         parameters = std::move(parsed.parameters);
     }
 
+    if (options.printKnxMap || options.printKnxXml) {
+        PrintKnxMap(options, parameters, std::cout);
+        return ExitClean;
+    }
+    boost::optional<Knx::GroupAddressMap> knxMap;
+    if (!options.knxUrl.empty() && !(knxMap = LoadKnxMap(options, parameters, std::cerr))) {
+        return ExitBadSetup;
+    }
+
     std::vector<std::string> script;
     if (!options.scriptFile.empty()) {
         std::ifstream file(options.scriptFile);
@@ -155,6 +165,16 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
     BusConsole console(std::cout);
     GatewayHost host(std::move(parameters), options.configurationDirectory, console);
     boost::asio::io_service ioService;
+    OruApp::IOruApp* busApp = nullptr;  // the bus delivers only to a running plug-in
+    std::unique_ptr<Knx::KnxBus> knx;
+    if (knxMap) {
+        knx = StartKnxBus(options.knxUrl, std::move(*knxMap), ioService, console, host,
+                          [&busApp, &console](int co, const BusValue& value) {
+                              if (busApp) {
+                                  Deliver(*busApp, console, DeliverValueCommand{co, value});
+                              }
+                          });
+    }
     int status = ExitClean;
     {
         std::unique_ptr<OruApp::IOruApp, DeleteApp> app(plugin->createOruApp(), DeleteApp{plugin->deleteOruApp});
@@ -220,7 +240,9 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
                              : ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
             input->Start();
             console.Print("Running. Type 'help' for the console syntax.\n");
+            busApp = app.get();
             ioService.run();
+            busApp = nullptr;
             input->Stop();
             signals.Forget();
         }

@@ -28,6 +28,12 @@ boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& ar
         {"--parameters", &options.parameterFile},
         {"--config-dir", &options.configurationDirectory},
         {"--script", &options.scriptFile},
+        {"--knx", &options.knxUrl},
+        {"--knx-map", &options.knxMapFile},
+    };
+    const std::map<std::string, bool*> flags = {
+        {"--print-knx-map", &options.printKnxMap},
+        {"--print-knx-xml", &options.printKnxXml},
     };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
@@ -39,6 +45,10 @@ boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& ar
         }
         if (name == "--help" || name == "-h") {
             options.help = true;
+            continue;
+        }
+        if (flags.count(name) && !value) {
+            *flags.at(name) = true;
             continue;
         }
         const auto text = texts.find(name);
@@ -85,10 +95,15 @@ the console; on SIGINT, SIGTERM or "quit": Exit and delete.
   --http-port PORT    serve the base station configuration page on 127.0.0.1:PORT
                       (0: any free port, printed); off without this option
   --script FILE       take console lines from FILE instead of standard input
+  --knx URL           on the KNX bus through knxd: local:/run/knx or ip:HOST[:PORT]
+                      (docs/knx-bus.md)
+  --knx-map FILE      the group address map (default: the layout --print-knx-map shows)
+  --print-knx-map     print the default group address map of the --parameters and stop
+  --print-knx-xml     print it as an ETS group address import (XML) and stop
   --help              this text
 
 Exit status: 0 after a clean stop, 1 when the plug-in fails to start,
-2 for a bad command line, parameter file, directory, plug-in or port.
+2 for a bad command line, parameter file, directory, plug-in, port or map.
 Console syntax: type "help".
 )";
 }

@@ -18,6 +18,10 @@ struct HostOptions {
     std::string configurationDirectory = DefaultConfigurationDirectory;
     boost::optional<unsigned short> httpPort;  // the configuration page; none: off
     std::string scriptFile;  // empty: console lines from standard input
+    std::string knxUrl;  // knxd ("local:/run/knx", "ip:HOST[:PORT]"); empty: no bus
+    std::string knxMapFile;  // empty: the default group address map
+    bool printKnxMap = false;  // print the default map and stop
+    bool printKnxXml = false;  // print it as an ETS group address import and stop
     bool help = false;
 };
 
