@@ -46,6 +46,7 @@ std::string GatewayHost::GetConfigurationDirectory() { return _configurationDire
 void GatewayHost::SetLedErrorCode(int code)
 {
     _ledErrorCode = code;
+    _liveState.RecordLedCode(code);
     _console.PrintLedCode(code);
 }
 
@@ -53,6 +54,7 @@ int GatewayHost::GetLedErrorCode() const { return _ledErrorCode; }
 
 bool GatewayHost::Send(int co, const BusValue& value)
 {
+    _liveState.RecordSent(co, value);
     _console.PrintSent(co, value);
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include "BusConsole.h"
 #include "EtsParameterFile.h"
+#include "LiveState.h"
 #include "app/OruApp.h"
 
 namespace Oru {
@@ -30,6 +31,9 @@ public:
 
     // The code last shown, 0 before any.
     int GetLedErrorCode() const;
+    const EtsParameters& GetParameters() const { return _parameters; }
+    // What the plug-in sent, for the page's live view.
+    LiveState& GetLiveState() { return _liveState; }
 
 private:
     bool Send(int co, const BusValue& value);
@@ -38,6 +42,7 @@ private:
     const std::string _configurationDirectory;
     BusConsole& _console;
     std::atomic<int> _ledErrorCode{0};
+    LiveState _liveState;
 };
 
 }  // namespace Oru

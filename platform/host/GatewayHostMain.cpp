@@ -22,6 +22,9 @@
 #include "EtsParameterFile.h"
 #include "GatewayHost.h"
 #include "HostOptions.h"
+#include "LiveView.h"
+#include "LogRing.h"
+#include "OruLogging.h"
 #include "PluginLibrary.h"
 
 namespace {
@@ -154,6 +157,13 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
 
     BusConsole console(std::cout);
     GatewayHost host(std::move(parameters), options.configurationDirectory, console);
+    // The last log lines for the page's diagnostics; the plug-in's error
+    // lines tell the live view which station an error concerns.
+    auto* logRing = new LogRing([&host](const std::string& message) { host.GetLiveState().RecordLogMessage(message); });
+    const log4cplus::SharedAppenderPtr logAppender(logRing);
+    GetGlobalDefaultLogger().addAppender(logAppender);
+    const std::shared_ptr<void> removeLogAppender(nullptr,
+                                                  [&logAppender](void*) { GetGlobalDefaultLogger().removeAppender(logAppender); });
     boost::asio::io_service ioService;
     int status = ExitClean;
     {
@@ -179,6 +189,7 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         }
 
         std::unique_ptr<IProductWebService> productWebService;
+        std::unique_ptr<LiveView> liveView;
         std::unique_ptr<ConfigurationPageServer> configurationPage;
         CommonWebService commonWebService;
         if (running && options.httpPort) {
@@ -188,7 +199,14 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
                 std::cerr << "The plug-in's product web service failed: " << error.what() << '\n';
             }
             if (productWebService) {
-                configurationPage = std::make_unique<ConfigurationPageServer>(ioService, *productWebService);
+                liveView = std::make_unique<LiveView>(
+                    LiveView::Installation{host.GetParameters(),
+                                           options.configurationDirectory + "/orubasestationconfig.json", pluginPath},
+                    host.GetLiveState(), *logRing, [&app, &console](int co, const BusValue& value) {
+                        Deliver(*app, console, DeliverValueCommand{co, value});
+                    });
+                configurationPage =
+                    std::make_unique<ConfigurationPageServer>(ioService, *productWebService, liveView.get());
                 const auto error = configurationPage->Listen(*options.httpPort);
                 if (error) {
                     std::cerr << "Cannot serve the configuration page on port " << *options.httpPort << ": "
