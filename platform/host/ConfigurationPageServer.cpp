@@ -231,7 +231,8 @@ private:
         std::string page = ConfigurationPageHtml();
         const auto head = page.find("<head>");
         if (head != std::string::npos) {
-            page.insert(head + 6, "\n<meta name=\"page-token\" content=\"" + _token + "\">");
+            page.insert(head + 6, "\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                                  "\n<meta name=\"page-token\" content=\"" + _token + "\">");
         }
         const auto bodyEnd = page.rfind("</body>");
         if (_extension != nullptr && bodyEnd != std::string::npos) {

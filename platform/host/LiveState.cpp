@@ -1,5 +1,6 @@
 #include "LiveState.h"
 
+#include <algorithm>
 #include <regex>
 
 namespace Oru {
@@ -46,7 +47,10 @@ void LiveState::RecordSent(int co, const BusValue& value)
         const auto station = _errorStationOfThread.find(std::this_thread::get_id());
         const auto* text = std::get_if<std::string>(&value);
         if (station != _errorStationOfThread.end() && text != nullptr && *text != NoStationError) {
-            _state.stationErrorTexts[station->second].insert(*text);
+            auto& texts = _state.stationErrorTexts[station->second];
+            if (std::find(texts.begin(), texts.end(), *text) == texts.end()) {
+                texts.push_back(*text);
+            }
         }
     }
 }

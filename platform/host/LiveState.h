@@ -7,9 +7,9 @@
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <boost/optional.hpp>
 
@@ -35,7 +35,7 @@ public:
     struct Snapshot {
         std::map<int, Entry> sent;  // by CO
         boost::optional<Entry> ledCode;  // an int in a long
-        std::map<int, std::set<std::string>> stationErrorTexts;  // by station number
+        std::map<int, std::vector<std::string>> stationErrorTexts;  // by station number, in order
         std::map<int, StationGatewayError> stationGatewayErrors;  // by station number
     };
 

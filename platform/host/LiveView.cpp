@@ -2,7 +2,7 @@
 
 #include <cmath>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <map>
 #include <vector>
 
@@ -242,18 +242,33 @@ std::string InputType(int co)
     }
 }
 
-std::string ReadFile(const std::string& path, bool& ok)
+// The file's first bytes, at most `limit`.
+std::string ReadFile(const std::string& path, bool& ok, std::size_t limit = 1024 * 1024)
 {
     std::ifstream file(path, std::ios::binary);
     ok = static_cast<bool>(file);
-    return {std::istreambuf_iterator<char>(file), {}};
+    std::string bytes(limit, '\0');
+    file.read(&bytes[0], static_cast<std::streamsize>(limit));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return bytes;
 }
 
-std::string Sha256(const std::string& bytes)
+// The SHA-256 of the file in hexadecimal; empty when it cannot be read.
+std::string Sha256OfFile(const std::string& path)
 {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return {};
+    }
+    const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
+    std::vector<char> chunk(64 * 1024);
+    while (file.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || file.gcount() > 0) {
+        EVP_DigestUpdate(context.get(), chunk.data(), static_cast<std::size_t>(file.gcount()));
+    }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    EVP_DigestFinal_ex(context.get(), digest, &length);
     static const char digits[] = "0123456789abcdef";
     std::string text;
     for (unsigned int i = 0; i < length; ++i) {
@@ -515,10 +530,11 @@ std::string LiveView::DiagnosticsJson() const
     json.StartObject();
     json.Key("path");
     String(json, _installation.pluginPath);
-    bool readable = false;
-    const std::string library = ReadFile(_installation.pluginPath, readable);
+    if (_pluginDigest.empty()) {  // the library does not change while it is loaded
+        _pluginDigest = Sha256OfFile(_installation.pluginPath);
+    }
     json.Key("sha256");
-    String(json, readable ? Sha256(library) : "unreadable");
+    String(json, _pluginDigest.empty() ? "unreadable" : _pluginDigest);
     json.EndObject();
 
     json.Key("etsParameters");
@@ -543,6 +559,7 @@ std::string LiveView::DiagnosticsJson() const
     json.StartObject();
     json.Key("path");
     String(json, _installation.credentialsFile);
+    bool readable = false;
     const std::string credentials = ReadFile(_installation.credentialsFile, readable);
     rapidjson::Document file;
     file.Parse(credentials.c_str(), credentials.size());

@@ -45,6 +45,7 @@ private:
     const LiveState& _state;
     const LogRing& _log;
     const Deliver _deliver;
+    mutable std::string _pluginDigest;
 };
 
 }  // namespace Oru

@@ -25,6 +25,8 @@ const std::string& LiveViewStyle()
   #live tr { border-bottom: 1px solid #ccc; padding: 0.4em 0; }
   #live td { border: none; padding: 0.15em 0; }
   #live td[data-label]::before { content: attr(data-label) ": "; font-weight: bold; }
+  #live-gateway th { display: none; }
+  #stations input { width: 9em; }
 }
 )css";
     return style;
