@@ -230,43 +230,17 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     ASSERT_EQ(1u, pageLines.size()) << host->Output();
     const std::string pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
 
-    const auto driver = lab.Start("gw", {ChromeDriver, "--port=9515"});
-    ASSERT_TRUE(driver->WaitForLine(std::regex("started successfully"), 0, Seconds(30))) << driver->Output();
-    const std::string session =
-        std::string("/") + WebDriver(lab, "", "POST", "", R"({"capabilities": {"alwaysMatch": {"browserName": "chrome",
-            "goog:chromeOptions": {"args": ["--headless", "--no-sandbox", "--disable-gpu",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run",
-            "--window-size=1100,700", "--user-data-dir=)" + directory + R"(/profile"]}}}})")["sessionId"].GetString();
-    auto command = [&](const std::string& method, const std::string& path, const std::string& body = "") {
-        return WebDriver(lab, session, method, path, body);
-    };
-    command("POST", "/timeouts", R"({"implicit": 10000, "pageLoad": 30000})");
-    // The element the XPath finds, waiting up to 10 s.
-    auto find = [&](const std::string& xpath) -> std::string {
-        return command("POST", "/element", R"({"using": "xpath", "value": )" + Json(xpath) + "}")
-            ["element-6066-11e4-a52e-4f735466cecf"].GetString();
-    };
-    // The visible text of the element once it contains `expected`, or the last one seen after 10 s.
-    auto awaitText = [&](const std::string& xpath, const std::string& expected) {
-        std::string text;
-        for (int attempt = 0; attempt < 50 && text.find(expected) == std::string::npos; ++attempt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            text = command("GET", "/element/" + find(xpath) + "/text").GetString();
-        }
-        return text;
-    };
+    Browser browser(lab, directory + "/profile");
     // Enters the credentials of base station 1 on the page and saves them;
     // the status line the page shows then.
     auto saveCredentialsOfStation1 = [&](const std::string& username, const std::string& password) {
-        command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+        browser.Command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
         // The page lists the stations in the file's order, which a save changes.
         const std::string row = "//tbody[@id='stations']/tr[td[1][normalize-space()='Base station 1']]";
-        for (const auto& field : {std::make_pair("username", username), std::make_pair("password", password)}) {
-            command("POST", "/element/" + find(row + "//input[@name='" + field.first + "']") + "/value",
-                    R"({"text": )" + Json(field.second) + "}");
-        }
-        command("POST", "/element/" + find(row + "//button[@type='submit']") + "/click", "{}");
-        return awaitText("//*[@id='status']", "base station 1");
+        browser.Type(row + "//input[@name='username']", username);
+        browser.Type(row + "//input[@name='password']", password);
+        browser.Click(row + "//button[@type='submit']");
+        return browser.AwaitText("//*[@id='status']", "base station 1");
     };
     auto awaitBus = [&](const std::regex& value, std::size_t from) {
         return host->WaitForLine(value, from, CredentialsTakeEffect).has_value();
@@ -300,7 +274,7 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     const auto statusAnswers = station.Answers("/api/v1/status");
     ASSERT_FALSE(statusAnswers.empty());
     EXPECT_EQ("200", statusAnswers.back());
-    EXPECT_THAT(awaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
+    EXPECT_THAT(browser.AwaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
 
     // Wrong credentials: the station refuses them and the bus says so.
     const std::size_t beforeWrong = host->Output().size();
