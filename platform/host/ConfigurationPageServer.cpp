@@ -393,6 +393,11 @@ void ConfigurationPageServer::Listener::OnAccept(const boost::system::error_code
     if (_openSessions >= _connectionLimit) {
         CloseOldest();
     }
+    if (_sessions.size() > 2 * MaximumConnections) {
+        _sessions.erase(std::remove_if(_sessions.begin(), _sessions.end(),
+                                       [](const std::weak_ptr<PageSession>& gone) { return gone.expired(); }),
+                        _sessions.end());
+    }
     auto session = std::make_shared<PageSession>(std::move(socket), shared_from_this());
     ++_openSessions;
     _sessions.push_back(session);
