@@ -35,7 +35,8 @@ const explanations = {
   InvalidJson: "The gateway could not read the request of this page.",
   UnknownRequest: "The plug-in does not answer this request.",
   InternalError: "The plug-in failed while handling the request.",
-  Unavailable: "The gateway is shutting down."
+  Unavailable: "The gateway is shutting down.",
+  PageToken: "This page is out of date: reload it."
 };
 
 function explain(code) {
@@ -54,7 +55,8 @@ function base64(text) {
 async function call(request, parameters) {
   const response = await fetch("/api/" + request, {
     method: "POST",
-    headers: { "Content-Type": "application/json" },
+    headers: { "Content-Type": "application/json",
+               "X-Page-Token": document.querySelector("meta[name=page-token]").content },
     body: JSON.stringify(parameters)
   });
   let answer = {};

@@ -46,6 +46,7 @@ std::string GatewayHost::GetConfigurationDirectory() { return _configurationDire
 void GatewayHost::SetLedErrorCode(int code)
 {
     _ledErrorCode = code;
+    _liveState.RecordLedCode(code);
     _console.PrintLedCode(code);
 }
 
@@ -58,6 +59,7 @@ void GatewayHost::SetBusOutput(std::function<void(int co, const BusValue& value)
 
 bool GatewayHost::Send(int co, const BusValue& value)
 {
+    _liveState.RecordSent(co, value);
     _console.PrintSent(co, value);
     if (_busOutput) {
         _busOutput(co, value);

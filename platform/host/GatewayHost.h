@@ -9,6 +9,7 @@
 
 #include "BusConsole.h"
 #include "EtsParameterFile.h"
+#include "LiveState.h"
 #include "app/OruApp.h"
 
 namespace Oru {
@@ -34,6 +35,9 @@ public:
 
     // The code last shown, 0 before any.
     int GetLedErrorCode() const;
+    const EtsParameters& GetParameters() const { return _parameters; }
+    // What the plug-in sent, for the page's live view.
+    LiveState& GetLiveState() { return _liveState; }
 
 private:
     bool Send(int co, const BusValue& value);
@@ -43,6 +47,7 @@ private:
     BusConsole& _console;
     std::atomic<int> _ledErrorCode{0};
     std::function<void(int co, const BusValue& value)> _busOutput;
+    LiveState _liveState;
 };
 
 }  // namespace Oru

@@ -23,6 +23,9 @@
 #include "GatewayHost.h"
 #include "HostOptions.h"
 #include "KnxStartup.h"
+#include "LiveView.h"
+#include "LogRing.h"
+#include "OruLogging.h"
 #include "PluginLibrary.h"
 
 namespace {
@@ -164,6 +167,13 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
 
     BusConsole console(std::cout);
     GatewayHost host(std::move(parameters), options.configurationDirectory, console);
+    // The last log lines for the page's diagnostics; the plug-in's error
+    // lines tell the live view which station an error concerns.
+    auto* logRing = new LogRing([&host](const std::string& message) { host.GetLiveState().RecordLogMessage(message); });
+    const log4cplus::SharedAppenderPtr logAppender(logRing);
+    GetGlobalDefaultLogger().addAppender(logAppender);
+    const std::shared_ptr<void> removeLogAppender(nullptr,
+                                                  [&logAppender](void*) { GetGlobalDefaultLogger().removeAppender(logAppender); });
     boost::asio::io_service ioService;
     OruApp::IOruApp* busApp = nullptr;  // the bus delivers only to a running plug-in
     std::unique_ptr<Knx::KnxBus> knx;
@@ -199,6 +209,7 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         }
 
         std::unique_ptr<IProductWebService> productWebService;
+        std::unique_ptr<LiveView> liveView;
         std::unique_ptr<ConfigurationPageServer> configurationPage;
         CommonWebService commonWebService;
         if (running && options.httpPort) {
@@ -208,7 +219,14 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
                 std::cerr << "The plug-in's product web service failed: " << error.what() << '\n';
             }
             if (productWebService) {
-                configurationPage = std::make_unique<ConfigurationPageServer>(ioService, *productWebService);
+                liveView = std::make_unique<LiveView>(
+                    LiveView::Installation{host.GetParameters(),
+                                           options.configurationDirectory + "/orubasestationconfig.json", pluginPath},
+                    host.GetLiveState(), *logRing, [&app, &console](int co, const BusValue& value) {
+                        Deliver(*app, console, DeliverValueCommand{co, value});
+                    });
+                configurationPage =
+                    std::make_unique<ConfigurationPageServer>(ioService, *productWebService, liveView.get());
                 const auto error = configurationPage->Listen(*options.httpPort);
                 if (error) {
                     std::cerr << "Cannot serve the configuration page on port " << *options.httpPort << ": "

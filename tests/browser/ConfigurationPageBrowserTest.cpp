@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include <boost/beast/core/detail/base64.hpp>
 #include <boost/filesystem.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -56,6 +57,150 @@ rapidjson::Document WebDriver(const Lab& lab, const std::string& session, const 
     return value;
 }
 
+std::string Base64(const std::string& text)
+{
+    std::string encoded(boost::beast::detail::base64::encoded_size(text.size()), '\0');
+    encoded.resize(boost::beast::detail::base64::encode(&encoded[0], text.data(), text.size()));
+    return encoded;
+}
+
+// Headless Chromium in the lab node "gw", driven through chromedriver.
+class Browser {
+public:
+    Browser(const Lab& lab, const std::string& profile)
+        : _lab(lab), _driver(lab.Start("gw", {ChromeDriver, "--port=9515"}))
+    {
+        if (!_driver->WaitForLine(std::regex("started successfully"), 0, Seconds(30))) {
+            throw std::runtime_error("chromedriver did not start: " + _driver->Output());
+        }
+        _session = std::string("/") + WebDriver(_lab, "", "POST", "", R"({"capabilities": {"alwaysMatch": {
+            "browserName": "chrome", "goog:chromeOptions": {"args": ["--headless", "--no-sandbox", "--disable-gpu",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run",
+            "--window-size=1100,900", "--user-data-dir=)" + profile + R"("]}}}})")["sessionId"].GetString();
+        Command("POST", "/timeouts", R"({"implicit": 10000, "pageLoad": 30000, "script": 30000})");
+    }
+
+    rapidjson::Document Command(const std::string& method, const std::string& path, const std::string& body = "") const
+    {
+        return WebDriver(_lab, _session, method, path, body);
+    }
+    // The element the XPath finds, waiting up to 10 s.
+    std::string Find(const std::string& xpath) const
+    {
+        return Command("POST", "/element", R"({"using": "xpath", "value": )" + Json(xpath) + "}")
+            ["element-6066-11e4-a52e-4f735466cecf"].GetString();
+    }
+    // The visible text of the element once it contains `expected`, or the last one seen after `timeout`.
+    std::string AwaitText(const std::string& xpath, const std::string& expected, Seconds timeout = Seconds(10)) const
+    {
+        std::string text;
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (text.find(expected) == std::string::npos && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            text = Command("GET", "/element/" + Find(xpath) + "/text").GetString();
+        }
+        return text;
+    }
+    void Type(const std::string& xpath, const std::string& text) const
+    {
+        Command("POST", "/element/" + Find(xpath) + "/value", R"({"text": )" + Json(text) + "}");
+    }
+    void Click(const std::string& xpath) const { Command("POST", "/element/" + Find(xpath) + "/click", "{}"); }
+    void Screenshot(const std::string& path) const
+    {
+        const std::string encoded = Command("GET", "/screenshot").GetString();
+        std::string png(boost::beast::detail::base64::decoded_size(encoded.size()), '\0');
+        png.resize(boost::beast::detail::base64::decode(&png[0], encoded.data(), encoded.size()).first);
+        std::ofstream(path, std::ios::binary) << png;
+    }
+
+private:
+    const Lab& _lab;
+    std::unique_ptr<ChildProcess> _driver;
+    std::string _session;
+};
+
+// The installation of tests/e2e (two stations) on the page's live view:
+// the stations' values, a setpoint set on the page, a station error and
+// wrong credentials, screenshots at a desktop and a phone width, and a
+// diagnostics download without passwords.
+TEST(ConfigurationPageBrowserTest, TheLiveViewShowsAndSetsTheStationsValues)
+{
+    const std::string why = Lab::Unavailable();
+    if (!why.empty() || ::access(Chromium, X_OK) != 0 || ::access(ChromeDriver, X_OK) != 0) {
+        GTEST_SKIP() << "Browser test skipped: " << (why.empty() ? "needs chromium and chromedriver" : why);
+    }
+    const std::string directory = KELDRA_TEST_OUTPUT "/live-view-run";
+    boost::filesystem::remove_all(directory);
+    const std::string configuration = directory + "/opt/userdata/oruAppConfigRoot/1";
+    boost::filesystem::create_directories(configuration);
+    // Station 2's password is wrong at first.
+    std::ofstream(configuration + "/orubasestationconfig.json")
+        << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": ")" << Base64("secret-1")
+        << R"("}, {"index": 1, "username": "admin", "credentials": ")" << Base64("wrong-2") << R"("}]})";
+    Lab lab({"gw", "st1", "st2"});
+    Station station1(lab, "st1", KELDRA_E2E_DATA "/station1.json");
+    Station station2(lab, "st2", KELDRA_E2E_DATA "/station2.json");
+    const auto host = lab.Start("gw", {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                       "mount --bind \"$0\" /opt && exec \"$@\"", directory + "/opt",
+                                       KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters",
+                                       KELDRA_E2E_DATA "/ets-parameters.txt", "--http-port", "0"});
+    const std::shared_ptr<void> log(nullptr, [&](void*) { std::ofstream(directory + "/host.log") << host->Output(); });
+    ASSERT_TRUE(host->WaitForLine(std::regex("Running\\. Type 'help'"), 0, Seconds(60))) << host->Output();
+    const auto pageLines = host->MatchingLines(std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$"));
+    ASSERT_EQ(1u, pageLines.size()) << host->Output();
+    const std::string pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
+
+    Browser browser(lab, directory + "/profile");
+    browser.Command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+    auto cell = [](const std::string& key) { return "//*[@data-key='" + key + "']"; };
+    const Seconds found(60);
+    EXPECT_THAT(browser.AwaitText(cell("stations.0.thermostats.0.temperature"), "20.8", found), HasSubstr("20.8 °C"));
+    EXPECT_THAT(browser.AwaitText(cell("stations.0.slots.0.level"), "5", found), Eq("5"));
+    EXPECT_THAT(browser.AwaitText(cell("stations.0.state"), "no error"), Eq("State: no error"));
+    EXPECT_THAT(browser.AwaitText(cell("stations.1.state"), "wrong user name", found),
+                Eq("State: wrong user name or password (InvalidCreds)"));
+
+    // The right password, entered in the credentials form.
+    const std::string row = "//tbody[@id='stations']/tr[td[1][normalize-space()='Base station 2']]";
+    browser.Type(row + "//input[@name='username']", "admin");
+    browser.Type(row + "//input[@name='password']", "secret-2");
+    browser.Click(row + "//button[@type='submit']");
+    EXPECT_EQ("Saved for base station 2.", browser.AwaitText("//*[@id='status']", "base station 2"));
+    EXPECT_THAT(browser.AwaitText(cell("stations.1.thermostats.0.temperature"), "19.0", found), HasSubstr("19.0 °C"));
+    EXPECT_THAT(browser.AwaitText(cell("stations.1.state"), "no error"), Eq("State: no error"));
+    browser.Screenshot(directory + "/live-view-desktop.png");
+    browser.Command("POST", "/window/rect", R"({"width": 390, "height": 844})");
+    browser.Screenshot(directory + "/live-view-phone.png");
+    browser.Command("POST", "/window/rect", R"({"width": 1100, "height": 900})");
+
+    // A setpoint from the page reaches the station; the page shows it confirmed.
+    browser.Type("//input[@id='live-setpoint-1-1']", "22.5");
+    browser.Click("//input[@id='live-setpoint-1-1']/following-sibling::button");
+    EXPECT_THAT(browser.AwaitText(cell("stations.0.thermostats.0.setpoint"), "22.5", Seconds(20)), HasSubstr("22.5 °C"));
+    EXPECT_EQ(22.5, station1.State()["state"]["rooms"][0]["thermostat"]["setpointTemperature"].GetDouble());
+
+    // A station error appears within one poll and clears again.
+    station1.Control("POST", "/control/state", R"({"errors": [{"code": -5}]})");
+    EXPECT_THAT(browser.AwaitText(cell("stations.0.state"), "supply", Seconds(12)),
+                Eq("State: station error: supply fault (-5:ErrSupply)"));
+    station1.Control("POST", "/control/state", R"({"errors": []})");
+    EXPECT_THAT(browser.AwaitText(cell("stations.0.state"), "no error", Seconds(12)), Eq("State: no error"));
+
+    // The diagnostics, fetched as the page's button does, name no password.
+    const auto diagnostics = browser.Command("POST", "/execute/async", R"({"args": [], "script":
+        "const done = arguments[0]; fetch('/host/diagnostics', {method: 'POST', headers: {'Content-Type':
+        'application/json', 'X-Page-Token': document.querySelector('meta[name=page-token]').content}, body: '{}'})
+        .then((answer) => answer.text()).then(done, (error) => done(String(error)));"})");
+    const std::string text = diagnostics.GetString();
+    std::ofstream(directory + "/diagnostics.json") << text;
+    EXPECT_THAT(text, AllOf(HasSubstr("KLD0000002"), HasSubstr("\"credentials\":\"(removed)\""),
+                            HasSubstr("Gateway error: InvalidCreds")));
+    for (const std::string password : {"secret-1", "secret-2", "wrong-2"}) {
+        EXPECT_THAT(text, AllOf(Not(HasSubstr(password)), Not(HasSubstr(Base64(password))))) << password;
+    }
+}
+
 TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndTheStation)
 {
     const std::string why = Lab::Unavailable();
@@ -85,43 +230,17 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     ASSERT_EQ(1u, pageLines.size()) << host->Output();
     const std::string pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
 
-    const auto driver = lab.Start("gw", {ChromeDriver, "--port=9515"});
-    ASSERT_TRUE(driver->WaitForLine(std::regex("started successfully"), 0, Seconds(30))) << driver->Output();
-    const std::string session =
-        std::string("/") + WebDriver(lab, "", "POST", "", R"({"capabilities": {"alwaysMatch": {"browserName": "chrome",
-            "goog:chromeOptions": {"args": ["--headless", "--no-sandbox", "--disable-gpu",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run",
-            "--window-size=1100,700", "--user-data-dir=)" + directory + R"(/profile"]}}}})")["sessionId"].GetString();
-    auto command = [&](const std::string& method, const std::string& path, const std::string& body = "") {
-        return WebDriver(lab, session, method, path, body);
-    };
-    command("POST", "/timeouts", R"({"implicit": 10000, "pageLoad": 30000})");
-    // The element the XPath finds, waiting up to 10 s.
-    auto find = [&](const std::string& xpath) -> std::string {
-        return command("POST", "/element", R"({"using": "xpath", "value": )" + Json(xpath) + "}")
-            ["element-6066-11e4-a52e-4f735466cecf"].GetString();
-    };
-    // The visible text of the element once it contains `expected`, or the last one seen after 10 s.
-    auto awaitText = [&](const std::string& xpath, const std::string& expected) {
-        std::string text;
-        for (int attempt = 0; attempt < 50 && text.find(expected) == std::string::npos; ++attempt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            text = command("GET", "/element/" + find(xpath) + "/text").GetString();
-        }
-        return text;
-    };
+    Browser browser(lab, directory + "/profile");
     // Enters the credentials of base station 1 on the page and saves them;
     // the status line the page shows then.
     auto saveCredentialsOfStation1 = [&](const std::string& username, const std::string& password) {
-        command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+        browser.Command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
         // The page lists the stations in the file's order, which a save changes.
         const std::string row = "//tbody[@id='stations']/tr[td[1][normalize-space()='Base station 1']]";
-        for (const auto& field : {std::make_pair("username", username), std::make_pair("password", password)}) {
-            command("POST", "/element/" + find(row + "//input[@name='" + field.first + "']") + "/value",
-                    R"({"text": )" + Json(field.second) + "}");
-        }
-        command("POST", "/element/" + find(row + "//button[@type='submit']") + "/click", "{}");
-        return awaitText("//*[@id='status']", "base station 1");
+        browser.Type(row + "//input[@name='username']", username);
+        browser.Type(row + "//input[@name='password']", password);
+        browser.Click(row + "//button[@type='submit']");
+        return browser.AwaitText("//*[@id='status']", "base station 1");
     };
     auto awaitBus = [&](const std::regex& value, std::size_t from) {
         return host->WaitForLine(value, from, CredentialsTakeEffect).has_value();
@@ -155,7 +274,7 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     const auto statusAnswers = station.Answers("/api/v1/status");
     ASSERT_FALSE(statusAnswers.empty());
     EXPECT_EQ("200", statusAnswers.back());
-    EXPECT_THAT(awaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
+    EXPECT_THAT(browser.AwaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
 
     // Wrong credentials: the station refuses them and the bus says so.
     const std::size_t beforeWrong = host->Output().size();

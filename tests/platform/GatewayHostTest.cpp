@@ -152,32 +152,71 @@ TEST(GatewayHost, NamesAnyCoAndKeepsLinesFromTwoThreadsWhole)
     EXPECT_EQ(199, host.GetLedErrorCode());
 }
 
-// One request on a connection of its own to 127.0.0.1; throws when it cannot connect.
-http::response<http::string_body> HttpRequest(unsigned short port, verb method, const std::string& target,
-                                              const std::string& body = {})
+// The answer to the bytes of one request on a connection of its own to
+// 127.0.0.1; status 0 when the server closes it without one.
+http::response<http::string_body> Exchange(unsigned short port, const std::string& request)
 {
     boost::asio::io_service ioService;
     boost::asio::ip::tcp::socket socket(ioService);
     socket.connect({boost::asio::ip::address_v4::loopback(), port});
-    http::request<http::string_body> request(method, target, 11, body);
-    request.set(http::field::host, "127.0.0.1");
-    request.prepare_payload();
-    http::write(socket, request);
+    boost::asio::write(socket, boost::asio::buffer(request));
     boost::beast::flat_buffer buffer;
     http::response_parser<http::string_body> parser;
     parser.body_limit(16 * 1024 * 1024);
-    http::read(socket, buffer, parser);
-    return parser.release();
+    boost::system::error_code error;
+    http::read(socket, buffer, parser, error);
+    return error ? http::response<http::string_body>() : parser.release();
+}
+
+std::string Request(const std::string& method, const std::string& target, const std::string& headers,
+                    const std::string& body = {})
+{
+    return method + " " + target + " HTTP/1.1\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::string OwnHost(unsigned short port) { return "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"; }
+
+http::response<http::string_body> Get(unsigned short port, const std::string& target)
+{
+    return Exchange(port, Request("GET", target, OwnHost(port)));
+}
+
+// The token the page carries for its requests.
+std::string PageToken(const std::string& page)
+{
+    const std::string marker = "<meta name=\"page-token\" content=\"";
+    const auto at = page.find(marker);
+    return at == std::string::npos ? "" : page.substr(at + marker.size(), 32);
+}
+
+// CPU seconds the process has used.
+double CpuSeconds(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index >= 14) {
+            ticks += std::stol(field);
+        }
+    }
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // The host program as a child process: input through a pipe, output and
 // errors into files.
 class HostProcess {
 public:
-    HostProcess(const std::vector<std::string>& arguments, const boost::filesystem::path& directory)
+    // `limit`: a program and its arguments that run the host, "prlimit --nofile=24".
+    HostProcess(const std::vector<std::string>& arguments, const boost::filesystem::path& directory,
+                std::vector<std::string> limit = {})
         : _output(Fresh(directory / "output.txt")),
           _errors(Fresh(directory / "errors.txt")),
-          _child(GATEWAY_HOST_PROGRAM, arguments, process::std_in < _input, process::std_out > _output,
+          _child(limit.empty() ? GATEWAY_HOST_PROGRAM : process::search_path(limit.front()).string(),
+                 Join(limit, arguments), process::std_in < _input, process::std_out > _output,
                  process::std_err > _errors)
     {
     }
@@ -185,6 +224,7 @@ public:
     void Write(const std::string& text) { _input << text << std::flush; }
     void CloseInput() { _input.pipe().close(); }
     void Signal(int signal) { ::kill(_child.id(), signal); }
+    int Id() const { return _child.id(); }
     std::string Output() const { return ReadFile(_output); }
     std::string Errors() const { return ReadFile(_errors); }
 
@@ -207,6 +247,16 @@ public:
     }
 
 private:
+    static std::vector<std::string> Join(std::vector<std::string> limit, const std::vector<std::string>& arguments)
+    {
+        if (!limit.empty()) {
+            limit.erase(limit.begin());
+            limit.push_back(GATEWAY_HOST_PROGRAM);
+        }
+        limit.insert(limit.end(), arguments.begin(), arguments.end());
+        return limit;
+    }
+
     const boost::filesystem::path _output;
     const boost::filesystem::path _errors;
     process::opstream _input;
@@ -266,7 +316,7 @@ TEST_F(GatewayHostProgram, RunsThePluginUntilSigtermSigintOrQuit)
         boost::filesystem::remove(_record);
         HostProcess host(Arguments({"--http-port", "0"}), _directory);
         ASSERT_TRUE(host.WaitForOutput("Running.")) << host.Output() << host.Errors();
-        EXPECT_EQ(200u, HttpRequest(PagePort(host.Output()), verb::get, "/").result_int());
+        EXPECT_EQ(200u, Get(PagePort(host.Output()), "/").result_int());
 
         std::vector<std::string> received = {"received 37 byte 1"};
         if (signal != 0) {
@@ -306,47 +356,102 @@ TEST_F(GatewayHostProgram, RunsThePluginUntilSigtermSigintOrQuit)
     }
 }
 
-TEST_F(GatewayHostProgram, ServesTheConfigurationPageWithThePluginsWebService)
+TEST_F(GatewayHostProgram, ServesTheConfigurationPageOnlyToItsOwnPage)
 {
     HostProcess host(Arguments({"--http-port", "0"}), _directory);
     ASSERT_TRUE(host.WaitForOutput("Running.")) << host.Output() << host.Errors();
     const unsigned short port = PagePort(host.Output());
-    const auto page = HttpRequest(port, verb::get, "/");
+    const auto page = Get(port, "/");
     EXPECT_EQ(200u, page.result_int());
     EXPECT_EQ("text/html; charset=utf-8", page[http::field::content_type]);
     for (const char* part : {"/api/", "getBaseStationConfig", "setBaseStationConfig", "base64", "RQE002", "RQE003",
-                             "RQE004"}) {
+                             "RQE004", "X-Page-Token"}) {
         EXPECT_NE(std::string::npos, page.body().find(part)) << part;
     }
-    EXPECT_EQ(200u, HttpRequest(port, verb::get, "/index.html?x=1").result_int());
+    EXPECT_EQ("DENY", page["X-Frame-Options"]);
+    EXPECT_EQ("no-store", page[http::field::cache_control]);
+    EXPECT_TRUE(Contains(std::string(page["Content-Security-Policy"]), "default-src 'none'; script-src 'self' 'sha256-"));
+    const std::string token = PageToken(page.body());
+    ASSERT_EQ(32u, token.size()) << page.body();
+    EXPECT_EQ(200u, Get(port, "/index.html?x=1").result_int());
 
+    const std::string own = OwnHost(port);
+    const std::string json = "Content-Type: application/json\r\n";
+    const std::string pageToken = "X-Page-Token: " + token + "\r\n";
+    const std::string fromPage = own + json + pageToken + "Origin: http://127.0.0.1:" + std::to_string(port) +
+                                 "\r\nSec-Fetch-Site: same-origin\r\n";
+    auto post = [&](const std::string& target, const std::string& body, const std::string& headers) {
+        return Request("POST", target, headers, body);
+    };
     struct Case {
-        verb method;
-        std::string target;
-        std::string body;
+        std::string request;
         unsigned status;
         std::string answer;
     };
     const std::string params = R"({"index":2,"username":"admin","credentials":null})";
     const Case cases[] = {
-        {verb::post, "/api/echo", " \r\n", 200, "{}"},  // a blank body is no parameters
-        {verb::post, "/api/echo", params, 200, params},
-        {verb::post, "/api/refuse", R"({"code":"RQE004"})", 400, R"({"error":"RQE004"})"},
-        {verb::post, "/api/refuse", std::string(32768, '[') + std::string(32768, ']'), 400, R"({"error":"RQE002"})"},
-        {verb::post, "/api/echo", "{index: 2", 400, R"({"error":"InvalidJson"})"},
-        {verb::post, "/api/Echo", "{}", 404, R"({"error":"UnknownRequest"})"},
-        {verb::post, "/api/throw", "{}", 500, R"({"error":"InternalError"})"},
-        {verb::get, "/api/echo", "", 405, R"({"error":"UsePost"})"},
-        {verb::post, "/", "{}", 405, "Use GET.\n"},
-        {verb::get, "/etc/passwd", "", 404, "Not found.\n"},
-        {verb::post, "/api/echo", std::string(ConfigurationPageServer::MaximumBodySize + 1, ' '), 413,
+        {post("/api/echo", " \r\n", fromPage), 200, "{}"},  // a blank body is no parameters
+        {post("/api/echo", params, own + "Content-Type: Application/JSON; charset=utf-8\r\n" + pageToken), 200,
+         params},
+        {post("/api/refuse", R"({"code":"RQE004"})", fromPage), 400, R"({"error":"RQE004"})"},
+        {post("/api/refuse", std::string(32768, '[') + std::string(32768, ']'), fromPage), 400,
+         R"({"error":"RQE002"})"},
+        {post("/api/echo", "{index: 2", fromPage), 400, R"({"error":"InvalidJson"})"},
+        {post("/api/Echo", "{}", fromPage), 404, R"({"error":"UnknownRequest"})"},
+        {post("/api/throw", "{}", fromPage), 500, R"({"error":"InternalError"})"},
+        {Request("GET", "/api/echo", own), 405, R"({"error":"UsePost"})"},
+        {post("/", "{}", fromPage), 405, "Use GET.\n"},
+        {Request("GET", "/etc/passwd", own), 404, "Not found.\n"},
+        {post("/api/echo", std::string(ConfigurationPageServer::MaximumBodySize + 1, ' '), fromPage), 413,
          R"({"error":"RequestTooLarge"})"},
+        // DNS rebinding: a name that resolves to 127.0.0.1 is not this server's.
+        {Request("GET", "/", "Host: attacker.example:" + std::to_string(port) + "\r\n"), 421, "Unknown host.\n"},
+        {post("/api/echo", "{}", "Host: 127.0.0.1\r\n" + json + pageToken), 421, "Unknown host.\n"},
+        {Request("GET", "/", ""), 421, "Unknown host.\n"},
+        {post("/api/echo", "{}", own + json + pageToken + "Origin: http://attacker.example\r\n"), 403,
+         R"({"error":"CrossOrigin"})"},
+        {post("/api/echo", "{}", own + json + pageToken + "Sec-Fetch-Site: cross-site\r\n"), 403,
+         R"({"error":"CrossOrigin"})"},
+        {post("/api/echo", "{}", own + "Content-Type: text/plain\r\n" + pageToken), 415, R"({"error":"UseJson"})"},
+        {post("/api/echo", "{}", own + json), 403, R"({"error":"PageToken"})"},
+        {post("/api/echo", "{}", own + json + "X-Page-Token: " + std::string(32, '0') + "\r\n"), 403,
+         R"({"error":"PageToken"})"},
+        {"NOT HTTP AT ALL\r\n\r\n", 400, R"({"error":"BadRequest"})"},
+        {"GET / HTTP/1.1\r\n" + own + "Content-Length: many\r\n\r\n", 400, R"({"error":"BadRequest"})"},
     };
     for (const Case& request : cases) {
-        const auto answer = HttpRequest(port, request.method, request.target, request.body);
-        EXPECT_EQ(request.status, answer.result_int()) << request.target << " " << request.body.substr(0, 20);
-        EXPECT_EQ(request.answer, answer.body()) << request.target << " " << request.body.substr(0, 20);
+        const auto answer = Exchange(port, request.request);
+        const std::string what = request.request.substr(0, 200);
+        EXPECT_EQ(request.status, answer.result_int()) << what;
+        EXPECT_EQ(request.answer, answer.body()) << what;
         EXPECT_EQ(request.answer[0] == '{' ? "application/json" : "text/plain", answer[http::field::content_type]);
+    }
+}
+
+// 80 idle connections, with descriptors to hold 32 of them and with few:
+// the host stays idle and the page answers the next request.
+TEST_F(GatewayHostProgram, IdleConnectionsNeitherLockOutThePageNorSpin)
+{
+    for (const char* limit : {"--nofile=4096", "--nofile=24"}) {
+        HostProcess host(Arguments({"--http-port", "0"}), _directory, {"prlimit", limit});
+        ASSERT_TRUE(host.WaitForOutput("Running.")) << host.Output() << host.Errors();
+        const unsigned short port = PagePort(host.Output());
+        boost::asio::io_service ioService;
+        std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> idle;
+        for (int connection = 0; connection < 80; ++connection) {
+            idle.push_back(std::make_unique<boost::asio::ip::tcp::socket>(ioService));
+            boost::system::error_code error;
+            idle.back()->connect({boost::asio::ip::address_v4::loopback(), port}, error);
+            ASSERT_FALSE(error) << limit << " connection " << connection << ": " << error.message() << host.Output()
+                                << host.Errors();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const double before = CpuSeconds(host.Id());
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        EXPECT_LT(CpuSeconds(host.Id()) - before, 0.3) << limit << ": the host works while nothing is asked";
+        EXPECT_EQ(200u, Get(port, "/").result_int()) << limit;
+        host.Signal(SIGTERM);
+        EXPECT_EQ(0, host.Wait()) << limit << host.Errors();
     }
 }
 
