@@ -175,11 +175,6 @@ TEST_F(BusTest, EachStatusFieldReachesItsCos)
         {"ArrivalAtMidnight", [](Status& s) { s.leavingHome = {false, std::string("24-05-17"), std::string("00:00")}; },
          0, {513, 515}, {"513 date 2024-May-17 00:00:00", "515 time 00:00"}},
         {"ArrivalWithoutTime", [](Status& s) { s.leavingHome.date = std::string("24-05-17"); }, 0, {513, 515}, {}},
-        {"ArrivalWithSeconds",
-         [](Status& s) { s.leavingHome = {false, std::string("24-05-17"), std::string("18:30:00")}; }, 0, {513, 515},
-         {"513 date 2024-May-17 18:30:00", "515 time 18:30"}},
-        {"ArrivalWithFourDigitYear",
-         [](Status& s) { s.leavingHome = {false, std::string("2024-05-17"), std::string("18:30")}; }, 0, {513, 515}, {}},
         // Without a percentage from the station: level * 255 / 10.
         {"LevelThree", [](Status& s) { s.rooms[0].powerLevelControl->powerLevel = 3; }, 0, {38, 40},
          {"38 byte 3", "40 byte 76"}},
@@ -219,10 +214,9 @@ TEST_F(BusTest, RefusedSendsOfTheGatewayErrorAreLogged)
                                          "Failed to send last error (CO501): true"}));
 }
 
-// Read as the format reads them: fields beyond the format are ignored,
-// missing seconds are 0, overflows carry. Regression: a four-digit year is
-// not read as a two-digit one, and texts without a date and a time give
-// nothing instead of the fields the reader fills in.
+// As the format reads them (fields beyond it ignored, missing seconds 0,
+// overflows carried), but a four-digit year or a text without two-digit
+// date and time fields gives nothing, not what the reader makes of it.
 TEST(ConvertDateToPtimeTest, ReadsTwoDigitYearDatesAndTimesAsTheFormatDoes)
 {
     const std::string arrival = "%y-%m-%dT%H:%M", station = "%y-%m-%dT%H:%M:%S";
@@ -232,10 +226,7 @@ TEST(ConvertDateToPtimeTest, ReadsTwoDigitYearDatesAndTimesAsTheFormatDoes)
         {"24-05-17", "18:30:59", arrival, At(2024, 5, 17, 18, 30)},
         {"24-05-20", "10:00", station, At(2024, 5, 20, 10, 0)},
         {"99-12-31", "23:59:59", station, At(2099, 12, 31, 23, 59, 59)},
-        {"24-02-29", "12:00", arrival, At(2024, 2, 29, 12, 0)},
         {"24-05-17", "24:00", arrival, At(2024, 5, 18)},
-        {"23-02-29", "12:00", arrival, none},
-        {"24-13-17", "18:30", arrival, none},
         {"2024-05-20", "18:30", arrival, none},     // 2020-04-05 20:18
         {"2024-05-20", "18:30:00", station, none},  // 2020-04-05 20:18:30
         {"", "", arrival, none},                    // 1999-01-01 00:00
@@ -316,9 +307,6 @@ const std::vector<Road> Roads = {
      {"Set leaving home to 'on'", NotSet}, 1},
     {"BackInMode1", {{510, true}}, {"1 leaving off", "2 leaving off"}, {"511 switch true"},
      {"Set leaving home to 'off'"}, 1},
-    // Any other mode reads the switch as mode 0 does.
-    {"LeavingInMode2", {{510, true}}, {"1 leaving on", "2 leaving on"}, {"511 switch true"},
-     {"Set leaving home to 'on'", NotSet}, 2},
     // Heating on the bus is cooling off; each station publishes heating.
     {"Heating", {{516, true}}, {"1 cooling off", "2 cooling off"}, {"517 switch true", "517 switch true"},
      {"Set cooling mode to 'off'"}},

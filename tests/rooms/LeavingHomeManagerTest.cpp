@@ -82,20 +82,15 @@ TEST(LeavingHomeManager, ArrivalDateTime)
          ptime(date(2090, 6, 4)), 800, ptime(date(2090, 6, 4), hours(8)), ""},
         {"200 years elapsed", ptime(date(2020, 1, 1), hours(10)), boost::chrono::hours(24 * 365 * 200),
          ptime(date(2100, 1, 1)), 1200, None, notAhead},
-        {"200 years elapsed, later arrival", ptime(date(2020, 1, 1), hours(10)), boost::chrono::hours(24 * 365 * 200),
-         ptime(date(2230, 1, 1)), 1200, None, notCarried},
         {"not a date", S, {}, ptime(not_a_date_time), 1200, None, badDate},
-        {"infinite date", S, {}, ptime(pos_infin), 1200, None, badDate},
         {"before the first date", S, {}, ptime(date(1400, 1, 1), -hours(1)), 1200, None, badDate},
         {"after the last date", S, {}, ptime(date(9999, 12, 31), hours(25)), 1200, None, badDate},
         {"time pushes it past the last date", S, {}, ptime(date(9999, 12, 31), hours(12)), 1200, None,
          "arrivalDateTime lies beyond the last valid date, unable to generate arrivalDateTime"},
-        {"the last minute", S, {}, ptime(date(9999, 12, 31)), 2359, None, notCarried},
         // The station's date has a two-digit year: 2000 to 2099.
         {"the last minute it carries", S, {}, ptime(date(2099, 12, 31)), 2359,
          ptime(date(2099, 12, 31), hours(23) + minutes(59)), ""},
         {"after 2099", S, {}, ptime(date(2100, 1, 2)), 1200, None, notCarried},
-        {"before 2000", ptime(date(1990, 1, 1)), {}, ptime(date(1999, 12, 31)), 1200, None, notCarried},
         {"station time not a date", ptime(not_a_date_time), {}, ptime(D + days(5)), 1200, None, badStation},
     };
     for (const auto& c : cases) {

@@ -192,9 +192,9 @@ void FakeKeldraWebApi::SetLeavingHome(bool active, const boost::optional<boost::
                                       WriteHandler handler, CancellationToken* token)
 {
     // As the web API: an arrival without a date text is refused before anything is sent.
-    if (arrival && (arrival->is_special() || KeldraWebApi::GenerateLeavingHomeDateString(arrival->date()).empty())) {
-        boost::asio::post(_ioService, [handler]() { handler(make_error_code(BaseStationRequestError::InvalidRequestValue)); });
-        return;
+    if (arrival && KeldraWebApi::GenerateLeavingHomeDateString(arrival->date()).empty()) {
+        return boost::asio::post(
+            _ioService, [handler]() { handler(make_error_code(BaseStationRequestError::InvalidRequestValue)); });
     }
     Respond<WriteResponseStatus>({RequestKind::LeavingHome, {}, {}, 0.0, {}, active, arrival}, handler, token);
 }
