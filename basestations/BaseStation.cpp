@@ -61,6 +61,7 @@ BaseStationState StateOfStatusError(const boost::system::error_code& error)
     if (error == boost::system::error_code(errc::host_unreachable, system)) {
         return BaseStationState::Missing;
     }
+    // Deliberate: a truncated TLS stream is a communication failure.
     // The transport reports a TLS stream that ends without close_notify as
     // stream_truncated; older TLS libraries call it "short read".
     if ((error.category() == boost::asio::error::get_ssl_category() && error.message() == "short read") ||
@@ -473,6 +474,12 @@ void BaseStation::OnWriteResponse(const Oru::SystemResult<WriteResponseStatus>& 
         const auto error = result.GetError();
         if (error == make_error_code(BaseStationRequestError::CredentialsRefused)) {
             callback(_number, BaseStationState::CredentialsRejected);
+            return;
+        }
+        // Deliberate: a value the web API cannot put into a request never reached the station.
+        if (error == make_error_code(BaseStationRequestError::InvalidRequestValue)) {
+            ORU_LOG_ERROR("@" << _id << ": Write refused before sending: " << Oru::LogEntryFormatter(error));
+            callback(_number, BaseStationState::ValueOutOfRange);
             return;
         }
         ORU_LOG_DEBUG("Communication error: " << Oru::LogEntryFormatter(error));

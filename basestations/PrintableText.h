@@ -1,4 +1,5 @@
 // Texts from the network as a log line may show them.
+// Deliberate: escaped and shortened, so no station writes control characters or megabytes into the log.
 #pragma once
 
 #include <cstddef>

@@ -116,6 +116,7 @@ boost::system::error_code Observe(const AtomicWriteObserver& observer, AtomicWri
 
 }  // namespace
 
+// Deliberate: temporary file, sync, rename, mode 0600; never a rewrite in place.
 boost::system::error_code WriteFileAtomically(const boost::filesystem::path& path, const std::string& content,
                                               AtomicWriteMode mode, const AtomicWriteObserver& observer)
 {

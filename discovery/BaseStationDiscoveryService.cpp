@@ -104,6 +104,7 @@ public:
 
     boost::asio::io_service& GetIoService() { return *_ioService; }
 
+    // Deliberate: a new station is resolved at once, not at the next search.
     // A station that appears between two searches is resolved at once: at
     // start-up the first search usually runs before the mDNS client has
     // heard from the network, and the station would wait a whole period.
@@ -231,6 +232,7 @@ void BaseStationDiscoveryService::Start()
 void BaseStationDiscoveryService::Stop()
 {
     _searchBeacon.Stop();
+    // Kept on purpose: logged after the manager's "... if in progress" line.
     ORU_LOG_INFO("Stop base station discovery");
 }
 

@@ -160,6 +160,7 @@ void KeldraConfigurationReader::ReadConfiguration(const boost::filesystem::path&
     }
     const std::time_t lastWriteTime = status.st_mtime;
 
+    // Deliberate: at most 1 MiB, parsed iteratively; a larger file keeps the previous table.
     const auto text = static_cast<std::size_t>(status.st_size) > MaximumFileSize
                           ? boost::none
                           : ReadLimited(file.Get(), MaximumFileSize);

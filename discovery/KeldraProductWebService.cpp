@@ -151,6 +151,7 @@ bool KeldraProductWebService::WriteConfiguration(const BaseStationWithCredential
     if (found->username == entry.username && found->credentials == entry.credentials) {
         return true;
     }
+    // Deliberate: a change removes every entry of its index.
     // Every entry of the index goes: a later duplicate left in place would
     // come before the changed entry and shadow it.
     entries.erase(std::remove_if(entries.begin(), entries.end(), hasIndex), entries.end());
@@ -162,6 +163,7 @@ bool KeldraProductWebService::WriteNewConfigFile(const BaseStationsWithCredentia
 {
     rapidjson::Document document;
     const auto text = Oru::WritePrettyJson(config.Generate(document.GetAllocator()));
+    // Deliberate: never write a file the reader would refuse; the write is atomic.
     if (text.size() > KeldraConfigurationReader::MaximumFileSize) {
         ORU_LOG_ERROR("The config file '" << _path << "' would grow beyond "
                                           << KeldraConfigurationReader::MaximumFileSize << " bytes!");

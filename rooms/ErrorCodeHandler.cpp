@@ -134,6 +134,7 @@ void ErrorHandler::HandleGeneralError(ErrorCodesGeneral code)
     if (Numeric(code) > s_highestNonFatalGeneralCode) {
         ORU_LOG_ERROR("Gateway error: " << ErrorCodeToString(code) << " (" << Numeric(code) << ")");
     }
+    // Deliberate: a fatal station state reaches the bus, not OnGatewayFatalError.
     // A fatal state of a station is shown like any other general error; it
     // must not end the gateway, which a misbehaving station would otherwise
     // restart at every poll.

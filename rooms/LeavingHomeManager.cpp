@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "basestations/KeldraWebApi.h"
 #include "support/Assert.h"
 
 namespace Keldra {
@@ -13,6 +14,7 @@ const char* AbsenceText(bool absent) { return absent ? "absent" : "at home"; }
 
 // A date and time that can be turned into calendar fields: neither a special
 // value (not-a-date-time, infinity) nor outside the calendar's range.
+// Deliberate: any other gives no arrival and an info line instead of throwing.
 bool IsRepresentable(const boost::posix_time::ptime& time)
 {
     return !time.is_special() && time >= boost::posix_time::ptime(boost::posix_time::min_date_time) &&
@@ -109,6 +111,12 @@ boost::optional<boost::posix_time::ptime> LeavingHomeManager::GetArrivalDateTime
 
     if (arrival < stationNow + OneDay) {
         ORU_LOG_INFO("arrivalDateTime is not more than one day in the future");
+        return boost::none;
+    }
+    // Deliberate: an arrival the leaving-home command cannot carry is no arrival.
+    if (KeldraWebApi::GenerateLeavingHomeDateString(arrival.date()).empty()) {
+        ORU_LOG_INFO("arrivalDateTime cannot be carried by the base station's two-digit year, unable to generate "
+                     "arrivalDateTime");
         return boost::none;
     }
     return arrival;

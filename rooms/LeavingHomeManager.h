@@ -38,8 +38,9 @@ public:
     void UpdateBaseStationDateTime(const boost::posix_time::ptime& baseStationDateTime);
 
     // The arrival date plus the arrival time (minutes resolution), if both
-    // are known, valid, and at least one day after the station's current
-    // time, estimated from its last report and the monotonic time since.
+    // are known, valid, at least one day after the station's current time,
+    // estimated from its last report and the monotonic time since, and in a
+    // year the station's date carries (2000 to 2099).
     boost::optional<boost::posix_time::ptime> GetArrivalDateTime() const;
 
 private:

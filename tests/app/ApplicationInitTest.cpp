@@ -117,7 +117,7 @@ const std::vector<InitCase> InitCases = {
     {"MoreThermostatIdsThanThermostats", {}, {{2, "THERM001THERM002THERM003"}},
      {"!!! Inconsistent configuration: Base station 1, expected  4, got 3 room thermostats, 2 actor modules"}},
     {"MissingAbsenceMode", {{16, none}}, {}, {"Failed to retrieve absence mode"}},
-    {"AbsenceModeTwo", {{16, 2}}, {}, {"Invalid absence mode: 2"}},
+    {"AbsenceModeTwo", {{16, 2}}, {}, {}, 0, "3 5 | THERM001 THERM002"},
     {"AbsenceModeOne", {{16, 1}}, {}, {}, 0, "3 5 | THERM001 THERM002"},
 };
 

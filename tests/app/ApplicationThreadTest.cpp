@@ -115,7 +115,7 @@ TEST(ApplicationThreadTest, DateAndTimeTextsAreReadOnSeveralThreadsAtOnce)
             const std::string text = (value < 10 ? "0" : "") + std::to_string(value);
             const auto station = KeldraApp::ConvertDateToPtime("24-05-20", "10:" + text + ":00", "%y-%m-%dT%H:%M:%S");
             const auto arrival = KeldraApp::ConvertDateToPtime("24-05-21", "12:" + text, "%y-%m-%dT%H:%M");
-            const auto garbage = KeldraApp::ConvertDateToPtime("24-05-21", "12:" + text + "x", "%y-%m-%dT%H:%M");
+            const auto garbage = KeldraApp::ConvertDateToPtime("2024-05-21", "12:" + text, "%y-%m-%dT%H:%M");
             if (!station || station->time_of_day().minutes() != value || !arrival ||
                 arrival->time_of_day().minutes() != value || !garbage || !garbage->is_not_a_date_time()) {
                 ++wrong;

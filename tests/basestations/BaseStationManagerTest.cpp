@@ -307,6 +307,11 @@ TEST_F(ManagerTest, EachCommandLogsItsLineOnTheCallersThreadAndItsCompletion)
     manager->SetLeavingHome(true, boost::posix_time::ptime(boost::gregorian::date(2024, 3, 5),
                                                            boost::posix_time::hours(18) + boost::posix_time::minutes(30)));
     EXPECT_THAT(Messages(), ElementsAre("Set leaving home to 'on'", "   # arrival time: 2024-Mar-05 18:30:00"));
+    manager->AddBaseStation(Station2());  // the numbers after a power level stay hexadecimal: slot 10 is "a"
+    manager->SetPowerLevelValue(1, 10, PowerLevel::CreateFrom(7));
+    manager->SetPowerLevelPercent(1, 10, *KnxBytePercent::CreateFrom(255));
+    EXPECT_THAT(Messages(), ::testing::IsSupersetOf({"Set power level setpoint to '07' (1/a)",
+                                                     "Set power level percent setpoint to 'ff' (1/a)"}));
 }
 
 TEST_F(ManagerTest, LeavingHomeIsSwitchedOffBeforeARoomValueAndAStepStartsFromTheCurrentLevel)

@@ -269,6 +269,10 @@ TEST_F(StationTest, WriteAnswers)
          {"SetInvalidCredentials(1)", "UnSetCommunicationError(1)", "HandleGeneralError(0)"}, ""},
         {SystemError(boost::system::errc::connection_reset), {"SetCommunicationError(1)", "HandleGeneralError(0)"},
          "Communication error: system:104 (Connection reset by peer)"},
+        // Refused by the web API before anything was sent: the station is fine.
+        {make_error_code(BaseStationRequestError::InvalidRequestValue),
+         {"UnSetInvalidCredentials(1)", "UnSetCommunicationError(1)", "HandleGeneralError(12)"},
+         "@" + Id1 + ": Write refused before sending: keldrawebapi:5"},
     };
     for (const auto& entry : cases) {
         for (const auto kind : {RequestKind::SetpointTemperature, RequestKind::PowerLevel, RequestKind::CoolingMode,

@@ -7,6 +7,7 @@
 
 #include <boost/asio/post.hpp>
 
+#include "basestations/BaseStationRequestError.h"
 #include "basestations/KeldraWebApi.h"
 
 namespace Keldra {
@@ -190,6 +191,11 @@ void FakeKeldraWebApi::SetPowerLevel(const Room& room, PowerLevel level, WriteHa
 void FakeKeldraWebApi::SetLeavingHome(bool active, const boost::optional<boost::posix_time::ptime>& arrival,
                                       WriteHandler handler, CancellationToken* token)
 {
+    // As the web API: an arrival without a date text is refused before anything is sent.
+    if (arrival && KeldraWebApi::GenerateLeavingHomeDateString(arrival->date()).empty()) {
+        return boost::asio::post(
+            _ioService, [handler]() { handler(make_error_code(BaseStationRequestError::InvalidRequestValue)); });
+    }
     Respond<WriteResponseStatus>({RequestKind::LeavingHome, {}, {}, 0.0, {}, active, arrival}, handler, token);
 }
 
