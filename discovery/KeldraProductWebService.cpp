@@ -175,10 +175,7 @@ Oru::ProductWebServiceResult KeldraProductWebService::SetBaseStationConfig(const
     }
     // Stored, they would be dropped by the reader at every re-read, or turn
     // into an empty password or a broken authorization header.
-    const auto problem = CredentialsProblem(entry.username, entry.credentials);
-    if (!problem.empty()) {
-        ORU_LOG_ERROR("Refused the credentials of base station " << static_cast<unsigned int>(entry.index) + 1
-                                                                 << ": " << problem);
+    if (!CredentialsProblem(entry.username, entry.credentials).empty()) {
         return std::string(ParametersMismatch);
     }
     if (!WriteConfiguration(entry)) {
@@ -289,8 +286,11 @@ Oru::ProductWebServiceResult KeldraProductWebService::GetStationKeys()
 Oru::ProductWebServiceResult KeldraProductWebService::AcceptStationKey(const rapidjson::Value& parameters)
 {
     const auto text = [&parameters](const char* name) {
-        const auto member = parameters.IsObject() ? parameters.FindMember(name) : parameters.MemberEnd();
-        return parameters.IsObject() && member != parameters.MemberEnd() && member->value.IsString()
+        if (!parameters.IsObject()) {
+            return std::string();
+        }
+        const auto member = parameters.FindMember(name);
+        return member != parameters.MemberEnd() && member->value.IsString()
                    ? std::string(member->value.GetString(), member->value.GetStringLength())
                    : std::string();
     };
