@@ -12,6 +12,7 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/optional/optional_io.hpp>
 #include <gtest/gtest.h>
 
 #include "StatusExample.h"
