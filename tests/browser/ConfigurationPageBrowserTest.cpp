@@ -174,7 +174,7 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     station.reset();
     station = std::make_unique<Station>(lab, "st1", KELDRA_E2E_DATA "/station1.json");
     const std::regex refused("Base station KLD0000001 presented another key; nothing was sent to it\\. Trusted key: " +
-                             trustedKey + ", presented key: ([0-9a-f:]{95})$");
+                             trustedKey + ", presented key: ([0-9a-f:]{95})");
     ASSERT_TRUE(host->WaitForLine(refused, beforeHostile, Seconds(60))) << host->Output().substr(beforeHostile);
     EXPECT_TRUE(awaitBus(Bus(502, "text \"CommError\""), beforeHostile));
     const auto state = station->State();
@@ -185,8 +185,10 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     // Accepted on the page, the new key is trusted: the plug-in polls the
     // station again, with the credentials.
     command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
-    const std::string presented = std::regex_replace(
-        host->MatchingLines(refused, beforeHostile).front(), std::regex(".*presented key: "), "");
+    std::smatch refusal;
+    const std::string refusedLine = host->MatchingLines(refused, beforeHostile).front();
+    ASSERT_TRUE(std::regex_search(refusedLine, refusal, refused));
+    const std::string presented = refusal.str(1);
     EXPECT_THAT(awaitText(keyRows, presented), HasSubstr("Another key"));
     const std::size_t beforeAccept = host->Output().size();
     command("POST", "/element/" + find(keyRows + "//button") + "/click", "{}");
