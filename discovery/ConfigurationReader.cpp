@@ -183,9 +183,10 @@ KeldraConfigurationReader::FileContent KeldraConfigurationReader::LoadFile(const
     // Iterative: deep nesting cannot exhaust the stack.
     content.document.Parse<rapidjson::kParseIterativeFlag>(text->data(), text->size());
     if (content.document.HasParseError()) {
-        content.problem = "it is not valid JSON (" +
-                          std::string(rapidjson::GetParseError_En(content.document.GetParseError())) + " at byte " +
-                          std::to_string(content.document.GetErrorOffset()) + ")";
+        std::string reason = rapidjson::GetParseError_En(content.document.GetParseError());
+        reason.erase(reason.find_last_not_of('.') + 1);
+        content.problem =
+            "it is not valid JSON (" + reason + " at byte " + std::to_string(content.document.GetErrorOffset()) + ")";
         return content;
     }
     if (!content.document.IsObject()) {
