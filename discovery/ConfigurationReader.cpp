@@ -235,8 +235,9 @@ void KeldraConfigurationReader::UpdateCredentials()
         &mode);
     if ((mode & (S_IRWXG | S_IRWXO)) != 0 && !_permissionsWarned) {
         _permissionsWarned = true;
-        ORU_LOG_WARN("The config file '" << _path << "' can be read by other users (mode " << std::oct << mode
-                                         << std::dec << "); it becomes owner-only when it is next changed");
+        ORU_LOG_WARN("The config file '" << _path << "' is open to other users than its owner (mode "
+                                         << std::oct << mode << std::dec
+                                         << "); it becomes owner-only when it is next changed");
     }
 }
 
