@@ -125,7 +125,8 @@ std::unique_ptr<KeldraApp> AssembleApplication(const Resources& resources)
     ConfigurationManagerFactory configurationManagerFactory =
         [resources](boost::filesystem::path path) -> std::unique_ptr<IKeldraConfigurationManager> {
         return std::make_unique<KeldraConfigurationManager>(std::make_unique<KeldraConfigurationReader>(path),
-                                                            resources->_clockSystem.CreateTimer());
+                                                            resources->_clockSystem.CreateTimer(),
+                                                            StationKeyStore::BesideCredentials(path));
     };
 
     auto application = std::make_unique<KeldraApp>(exitFunction, resources->_clockSystem, baseStationManagerFactory,

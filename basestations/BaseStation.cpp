@@ -71,6 +71,10 @@ BaseStationState StateOfStatusError(const boost::system::error_code& error)
     if (error == make_error_code(BaseStationRequestError::CredentialsRefused)) {
         return BaseStationState::CredentialsRejected;
     }
+    // Another key: as unreachable as a station that refuses the connection.
+    if (error == make_error_code(BaseStationRequestError::StationKeyMismatch)) {
+        return BaseStationState::CommunicationFailed;
+    }
     return BaseStationState::UnexpectedFailure;
 }
 
@@ -136,9 +140,9 @@ void BaseStation::UpdateWebApi(const WebApiFactory& factory)
     // The station's web API always listens on 443, whatever port the
     // announcement names.
     const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::address_v4(_serviceInfo->address), WebApiPort);
-    BaseStationWebParameters parameters(endpoint,
-                                        _configManager.GetCredentials(static_cast<unsigned char>(
-                                            _number.ToDifference().Value())));
+    BaseStationWebParameters parameters(
+        endpoint, _configManager.GetCredentials(static_cast<unsigned char>(_number.ToDifference().Value())),
+        _configManager.GetTrustedStationKey(StationId()));
     auto webApi = factory(_ioService, std::move(parameters));
     if (webApi.HasError()) {
         ORU_LOG_ERROR("Failed to create web API interface for base station "
@@ -159,6 +163,32 @@ void BaseStation::UpdateCredentials(IKeldraWebApi& webApi) const
     webApi.SetCredentials(wanted);
 }
 
+void BaseStation::UpdateTrustedStationKey(IKeldraWebApi& webApi) const
+{
+    if (const auto trusted = _configManager.GetTrustedStationKey(StationId())) {
+        webApi.TrustStationKey(*trusted);
+    }
+}
+
+void BaseStation::NoteStationKey(const IKeldraWebApi& webApi, const boost::system::error_code& error) const
+{
+    const auto& presented = webApi.GetPresentedStationKey();
+    if (!presented) {
+        return;
+    }
+    if (error != make_error_code(BaseStationRequestError::StationKeyMismatch)) {
+        _configManager.RememberStationKey(StationId(), *presented);
+        return;
+    }
+    const auto trusted = _configManager.GetTrustedStationKey(StationId());
+    ORU_LOG_ERROR("Base station " << _id << " presented another key; nothing was sent to it. Trusted key: "
+                                  << (trusted ? *trusted : std::string("(none)")) << ", presented key: "
+                                  << (presented->empty() ? std::string("(none)") : *presented));
+    if (!presented->empty()) {
+        _configManager.RecordPresentedStationKey(StationId(), *presented);
+    }
+}
+
 void BaseStation::CheckFirmwareVersion(FirmwareCheckResultHandler handler)
 {
     if (!_webApi) {
@@ -167,6 +197,7 @@ void BaseStation::CheckFirmwareVersion(FirmwareCheckResultHandler handler)
         return;
     }
     UpdateCredentials(*_webApi);
+    UpdateTrustedStationKey(*_webApi);
     _webApi->GetShortInfo(
         [station = GetWeakHandle(), handler, webApi = _webApi,
          serviceInfo = _serviceInfo](Oru::SystemResult<KeldraJson::BaseStationShortInfoMessage> result) {
@@ -174,6 +205,7 @@ void BaseStation::CheckFirmwareVersion(FirmwareCheckResultHandler handler)
             if (!self) {
                 return;
             }
+            (*self)->NoteStationKey(*webApi, result.GetError());
             (*self)->OnFirmwareResponse(result, handler, serviceInfo);
         },
         nullptr);
@@ -259,6 +291,7 @@ void BaseStation::GetStatus(CancellationToken& token, OnErrorCallbackHandler cal
         return;
     }
     UpdateCredentials(*_webApi);
+    UpdateTrustedStationKey(*_webApi);
     _webApi->GetStatus(
         [station = GetWeakHandle(), callback, webApi = _webApi,
          serviceInfo = _serviceInfo](Oru::SystemResult<KeldraJson::StatusObject> result) {
@@ -266,6 +299,7 @@ void BaseStation::GetStatus(CancellationToken& token, OnErrorCallbackHandler cal
             if (!self) {
                 return;
             }
+            (*self)->NoteStationKey(*webApi, result.GetError());
             (*self)->OnStatusResponse(result, callback, serviceInfo);
         },
         token);

@@ -69,6 +69,8 @@ public:
     ServiceInfoUpdate UpdateServiceInfo(std::shared_ptr<ServiceInfo> serviceInfo);
     void UpdateWebApi(const WebApiFactory& factory);
     void UpdateCredentials(IKeldraWebApi& webApi) const;
+    // The key stored for the station, if any, is the one the web API trusts.
+    void UpdateTrustedStationKey(IKeldraWebApi& webApi) const;
     void CheckFirmwareVersion(FirmwareCheckResultHandler handler);
     // Drops the device information and the web API object; false when
     // there was neither.
@@ -129,6 +131,10 @@ private:
     using AnswerHook = Oru::function<void(BaseStation&)>;
 
     void ResetMappings();
+    std::string StationId() const { return std::string(_id.Get()); }
+    // After an answer: a key presented on first contact is stored; another
+    // key than the trusted one is logged and kept for the user to accept.
+    void NoteStationKey(const IKeldraWebApi& webApi, const boost::system::error_code& error) const;
     // Without a web API object the write ends at once in Missing.
     bool ReportMissingWebApi(const OnErrorCallbackHandler& callback);
     void OnFirmwareResponse(const Oru::SystemResult<KeldraJson::BaseStationShortInfoMessage>& result,

@@ -17,6 +17,7 @@ enum class BaseStationRequestError : int {
     // 6..8 are not used.
     FirmwareVersionUnknown = 9,  // the station's firmware version cannot be determined
     UnusableMessage = 10,        // the answer is not a message of the expected shape
+    StationKeyMismatch = 11,     // the station presented another key than the trusted one; nothing was sent
 };
 
 // The category of these errors, named "keldrawebapi".

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 #include <utility>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -12,17 +13,24 @@
 namespace Keldra {
 
 struct BaseStationWebParameters {
-    BaseStationWebParameters(boost::asio::ip::tcp::endpoint endpoint_, boost::optional<Credentials> credentials_)
-        : endpoint(std::move(endpoint_)), credentials(std::move(credentials_))
+    BaseStationWebParameters(boost::asio::ip::tcp::endpoint endpoint_, boost::optional<Credentials> credentials_,
+                             boost::optional<std::string> trustedStationKey_ = boost::none)
+        : endpoint(std::move(endpoint_)),
+          credentials(std::move(credentials_)),
+          trustedStationKey(std::move(trustedStationKey_))
     {
     }
 
     boost::asio::ip::tcp::endpoint endpoint;  // the station's IPv4 address, port 443
     boost::optional<Credentials> credentials;
+    // The fingerprint of the key the station showed before
+    // (IKeldraWebApi::TrustStationKey); none on first contact.
+    boost::optional<std::string> trustedStationKey;
 
     friend bool operator==(const BaseStationWebParameters& a, const BaseStationWebParameters& b)
     {
-        return a.endpoint == b.endpoint && a.credentials == b.credentials;
+        return a.endpoint == b.endpoint && a.credentials == b.credentials &&
+               a.trustedStationKey == b.trustedStationKey;
     }
     friend bool operator!=(const BaseStationWebParameters& a, const BaseStationWebParameters& b) { return !(a == b); }
 

@@ -6,6 +6,8 @@
 // was cancelled through its token.
 #pragma once
 
+#include <string>
+
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/optional.hpp>
 
@@ -47,6 +49,13 @@ public:
     virtual const boost::optional<Credentials>& GetCredentials() const = 0;
     // For requests started after the call.
     virtual void SetCredentials(const boost::optional<Credentials>& credentials) = 0;
+    // The SHA-256 fingerprint of the public key the station must present
+    // (StationKeyFingerprint) for any request to be written, from the next
+    // request on. Until a key is trusted, the first one presented is.
+    virtual void TrustStationKey(const std::string& fingerprint) = 0;
+    // The fingerprint of the key presented in the latest handshake; empty
+    // before the first.
+    virtual const boost::optional<std::string>& GetPresentedStationKey() const = 0;
 };
 
 }  // namespace Keldra

@@ -56,6 +56,8 @@ public:
     void SetCoolingMode(bool cooling, WriteHandler handler, CancellationToken* token) override;
     const boost::optional<Credentials>& GetCredentials() const override;
     void SetCredentials(const boost::optional<Credentials>& credentials) override;
+    void TrustStationKey(const std::string& fingerprint) override;
+    const boost::optional<std::string>& GetPresentedStationKey() const override;
 
     // TLS handshakes this object's connections completed so far.
     std::size_t HandshakeCount() const;

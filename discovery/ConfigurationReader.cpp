@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 #include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
 
 #include "AtomicFileWriter.h"
 #include "OruLogging.h"
@@ -149,31 +151,69 @@ void KeldraConfigurationReader::CreateDefaultConfigIfMissing(const boost::filesy
     }
 }
 
-void KeldraConfigurationReader::ReadConfiguration(const boost::filesystem::path& path, const ConfigHandler& handler)
+KeldraConfigurationReader::FileContent KeldraConfigurationReader::LoadFile(const boost::filesystem::path& path)
 {
-    // Non-blocking so that a FIFO put in the file's place cannot stall us.
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    FileContent content;
+    // Non-blocking so that a FIFO put in the file's place cannot stall us;
+    // a symbolic link planted in the configuration directory is not followed.
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     struct stat status {};
-    if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        ORU_LOG_ERROR("Could not open the config file '" << path << "'!");
-        return;
+    if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
+        content.fault = FileFault::Open;
+        content.problem = errno == ELOOP ? std::string("it is a symbolic link, which is not followed")
+                                         : "it cannot be opened (" + std::string(std::strerror(errno)) + ")";
+        return content;
     }
-    const std::time_t lastWriteTime = status.st_mtime;
+    if (!S_ISREG(status.st_mode)) {
+        content.fault = FileFault::Open;
+        content.problem = "it is not a regular file";
+        return content;
+    }
+    content.lastWriteTime = status.st_mtime;
+    content.mode = status.st_mode & 07777;
 
     // Deliberate: at most 1 MiB, parsed iteratively; a larger file keeps the previous table.
     const auto text = static_cast<std::size_t>(status.st_size) > MaximumFileSize
                           ? boost::none
                           : ReadLimited(file.Get(), MaximumFileSize);
-    rapidjson::Document document;
-    if (text) {
-        // Iterative: deep nesting cannot exhaust the stack.
-        document.Parse<rapidjson::kParseIterativeFlag>(text->data(), text->size());
+    content.fault = FileFault::Content;
+    if (!text) {
+        content.problem = "it is larger than " + std::to_string(MaximumFileSize) + " bytes or cannot be read";
+        return content;
     }
-    if (!text || document.HasParseError() || !document.IsObject()) {
+    // Iterative: deep nesting cannot exhaust the stack.
+    content.document.Parse<rapidjson::kParseIterativeFlag>(text->data(), text->size());
+    if (content.document.HasParseError()) {
+        std::string reason = rapidjson::GetParseError_En(content.document.GetParseError());
+        reason.erase(reason.find_last_not_of('.') + 1);
+        content.problem =
+            "it is not valid JSON (" + reason + " at byte " + std::to_string(content.document.GetErrorOffset()) + ")";
+        return content;
+    }
+    if (!content.document.IsObject()) {
+        content.problem = "it does not hold a JSON object";
+        return content;
+    }
+    content.fault = FileFault::None;
+    return content;
+}
+
+void KeldraConfigurationReader::ReadConfiguration(const boost::filesystem::path& path, const ConfigHandler& handler,
+                                                  mode_t* mode)
+{
+    const auto content = LoadFile(path);
+    if (content.fault == FileFault::Open) {
+        ORU_LOG_ERROR("Could not open the config file '" << path << "'!");
+        return;
+    }
+    if (content.fault == FileFault::Content) {
         ORU_LOG_ERROR("Failed to read the config file '" << path << "'!");
         return;
     }
-    handler(Oru::JsonParser<BaseStationsWithCredentialsConfig>::Parse(document), lastWriteTime);
+    if (mode != nullptr) {
+        *mode = content.mode;
+    }
+    handler(Oru::JsonParser<BaseStationsWithCredentialsConfig>::Parse(content.document), content.lastWriteTime);
 }
 
 void KeldraConfigurationReader::UpdateCredentials()
@@ -187,10 +227,19 @@ void KeldraConfigurationReader::UpdateCredentials()
     if (_lastWriteTime > currentWriteTime) {
         return;
     }
-    ReadConfiguration(_path, [this](Oru::JsonParseResult<BaseStationsWithCredentialsConfig>::type result,
-                                    std::time_t lastWriteTime) {
-        OnConfigurationRead(std::move(result), lastWriteTime);
-    });
+    mode_t mode = 0;
+    ReadConfiguration(
+        _path,
+        [this](Oru::JsonParseResult<BaseStationsWithCredentialsConfig>::type result, std::time_t lastWriteTime) {
+            OnConfigurationRead(std::move(result), lastWriteTime);
+        },
+        &mode);
+    if ((mode & (S_IRWXG | S_IRWXO)) != 0 && !_permissionsWarned) {
+        _permissionsWarned = true;
+        ORU_LOG_WARN("The config file '" << _path << "' is open to other users than its owner (mode "
+                                         << std::oct << mode << std::dec
+                                         << "); it becomes owner-only when it is next changed");
+    }
 }
 
 void KeldraConfigurationReader::OnConfigurationRead(

@@ -37,8 +37,9 @@ private:
 };
 
 KeldraConfigurationManager::KeldraConfigurationManager(std::unique_ptr<IKeldraConfigurationReader> reader,
-                                                       std::unique_ptr<Oru::WaitableTimer> timer)
-    : _updater(std::make_shared<Updater>(std::move(reader), std::move(timer)))
+                                                       std::unique_ptr<Oru::WaitableTimer> timer,
+                                                       boost::optional<StationKeyStore> stationKeys)
+    : _updater(std::make_shared<Updater>(std::move(reader), std::move(timer))), _stationKeys(std::move(stationKeys))
 {
     _updater->StartUpdateTimer();
 }
@@ -48,6 +49,26 @@ KeldraConfigurationManager::~KeldraConfigurationManager() = default;
 boost::optional<Credentials> KeldraConfigurationManager::GetCredentials(unsigned char index)
 {
     return _updater->Reader().GetCredentials(index);
+}
+
+boost::optional<std::string> KeldraConfigurationManager::GetTrustedStationKey(const std::string& stationId)
+{
+    return _stationKeys ? _stationKeys->Trusted(stationId) : boost::none;
+}
+
+void KeldraConfigurationManager::RememberStationKey(const std::string& stationId, const std::string& fingerprint)
+{
+    if (_stationKeys) {
+        _stationKeys->Remember(stationId, fingerprint);
+    }
+}
+
+void KeldraConfigurationManager::RecordPresentedStationKey(const std::string& stationId,
+                                                           const std::string& fingerprint)
+{
+    if (_stationKeys) {
+        _stationKeys->RecordPresented(stationId, fingerprint);
+    }
 }
 
 }  // namespace Keldra

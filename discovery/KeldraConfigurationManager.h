@@ -8,6 +8,7 @@
 
 #include "IKeldraConfigurationManager.h"
 #include "IKeldraConfigurationReader.h"
+#include "StationKeyStore.h"
 #include "support/WaitableTimer.h"
 
 namespace Keldra {
@@ -16,9 +17,11 @@ class KeldraConfigurationManager final : public IKeldraConfigurationManager {
 public:
     static constexpr boost::chrono::nanoseconds UpdateCycle{5000000000};
 
-    // Reads the file before it returns.
+    // Reads the file before it returns. Without a station key file no key
+    // is stored and every station is trusted on each first contact.
     KeldraConfigurationManager(std::unique_ptr<IKeldraConfigurationReader> reader,
-                               std::unique_ptr<Oru::WaitableTimer> timer);
+                               std::unique_ptr<Oru::WaitableTimer> timer,
+                               boost::optional<StationKeyStore> stationKeys = boost::none);
     // Stops the re-reading; a wait still pending completes without effect.
     ~KeldraConfigurationManager() override;
 
@@ -26,11 +29,15 @@ public:
     KeldraConfigurationManager& operator=(const KeldraConfigurationManager&) = delete;
 
     boost::optional<Credentials> GetCredentials(unsigned char index) override;
+    boost::optional<std::string> GetTrustedStationKey(const std::string& stationId) override;
+    void RememberStationKey(const std::string& stationId, const std::string& fingerprint) override;
+    void RecordPresentedStationKey(const std::string& stationId, const std::string& fingerprint) override;
 
 private:
     class Updater;
 
     std::shared_ptr<Updater> _updater;
+    boost::optional<StationKeyStore> _stationKeys;
 };
 
 }  // namespace Keldra

@@ -3,12 +3,16 @@
 // successfully.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <ctime>
 #include <map>
+#include <string>
 
 #include <boost/filesystem/path.hpp>
 #include <boost/optional.hpp>
+#include <rapidjson/document.h>
 
 #include "BaseStationsWithCredentialsConfig.h"
 #include "IKeldraConfigurationReader.h"
@@ -36,10 +40,23 @@ public:
 
     // Never throws: a failure is logged and the file is left missing.
     static void CreateDefaultConfigIfMissing(const boost::filesystem::path& path);
-    // Calls the handler with the parsed file and its last-write time; a file
-    // that cannot be opened or is not a JSON object is logged and the
-    // handler is not called.
-    static void ReadConfiguration(const boost::filesystem::path& path, const ConfigHandler& handler);
+    enum class FileFault { None, Open, Content };
+    // The file as JSON, or why it cannot be used.
+    struct FileContent {
+        FileFault fault = FileFault::None;
+        std::string problem;  // for the user: "it is not valid JSON (...)"
+        rapidjson::Document document;
+        std::time_t lastWriteTime = 0;
+        mode_t mode = 0;  // permission bits
+    };
+    // A regular file, not reached through a symbolic link, of at most
+    // MaximumFileSize bytes, holding a JSON object.
+    static FileContent LoadFile(const boost::filesystem::path& path);
+    // Calls the handler with the parsed file and its last-write time (and
+    // sets *mode to its permission bits); a file that LoadFile refuses is
+    // logged and the handler is not called.
+    static void ReadConfiguration(const boost::filesystem::path& path, const ConfigHandler& handler,
+                                  mode_t* mode = nullptr);
 
 private:
     void OnConfigurationRead(Oru::JsonParseResult<BaseStationsWithCredentialsConfig>::type result,
@@ -48,6 +65,7 @@ private:
     boost::filesystem::path _path;
     std::time_t _lastWriteTime = 0;
     std::map<unsigned char, Credentials> _credentials;
+    bool _permissionsWarned = false;
 };
 
 }  // namespace Keldra

@@ -1,5 +1,7 @@
 #include "ConfigurationPage.h"
 
+#include "ConfigurationPageSecurity.h"
+
 namespace Oru {
 
 const std::string& ConfigurationPageHtml()
@@ -15,6 +17,7 @@ const std::string& ConfigurationPageHtml()
   th, td { padding: 0.3em 0.6em; border-bottom: 1px solid #ccc; text-align: left; }
   .error { color: #a00000; }
   .ok { color: #007000; }
+  .fingerprint { font-family: monospace; font-size: 0.85em; word-break: break-all; }
 </style>
 </head>
 <body>
@@ -132,6 +135,7 @@ async function load() {
   }
 }
 
+)html" + ConfigurationPageSecurityScript() + R"html(
 load();
 </script>
 </body>

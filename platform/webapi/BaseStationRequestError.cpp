@@ -32,6 +32,8 @@ public:
             return "The firmware version of the base station cannot be determined";
         case BaseStationRequestError::UnusableMessage:
             return "The answer of the base station is not a usable message";
+        case BaseStationRequestError::StationKeyMismatch:
+            return "The base station presented another key than the trusted one";
         }
         return "Unknown base station request error " + std::to_string(value);
     }

@@ -75,6 +75,7 @@ public:
           _endpoint(parameters.endpoint),
           _host(HostField(parameters.endpoint)),
           _credentials(std::move(parameters.credentials)),
+          _trustedStationKey(std::move(parameters.trustedStationKey)),
           _limits{timeouts.connect, timeouts.handshake, timeouts.request, s_headerLimit, s_bodyLimit}
     {
     }
@@ -116,6 +117,8 @@ public:
     const boost::optional<Credentials>& GetCredentials() const { return _credentials; }
     void SetCredentials(const boost::optional<Credentials>& credentials) { _credentials = credentials; }
     std::size_t HandshakeCount() const { return *_handshakeCounter; }
+    void TrustStationKey(const std::string& fingerprint) { _trustedStationKey = fingerprint; }
+    const boost::optional<std::string>& GetPresentedStationKey() const { return _presentedStationKey; }
 
 private:
     // Called once with the error, or with the body of a 200 answer.
@@ -182,6 +185,11 @@ private:
                                                               _handshakeCounter);
         }
         _connection->Exchange(_inFlight->request,
+                              [weakSelf = weak_from_this()](const std::string& fingerprint) {
+                                  const auto self = weakSelf.lock();
+                                  return self ? self->CheckStationKey(fingerprint)
+                                              : boost::system::error_code(boost::asio::error::operation_aborted);
+                              },
                               [self = shared_from_this(), id = _inFlight->id](const boost::system::error_code& error,
                                                                             StationConnection::Response response) {
                                   self->OnAnswer(id, error, std::move(response));
@@ -215,6 +223,20 @@ private:
         SendNext();
     }
 
+    // Without a trusted key the first one presented is trusted from then on
+    // (the plug-in stores it for later objects).
+    boost::system::error_code CheckStationKey(const std::string& fingerprint)
+    {
+        _presentedStationKey = fingerprint;
+        if (!_trustedStationKey && !fingerprint.empty()) {
+            _trustedStationKey = fingerprint;
+        }
+        if (fingerprint.empty() || fingerprint != *_trustedStationKey) {
+            return make_error_code(BaseStationRequestError::StationKeyMismatch);
+        }
+        return boost::system::error_code();
+    }
+
     // The abort action of a request's token: a request still queued leaves
     // the queue; for the one in flight the connection is closed, so that no
     // part of its answer is read as the answer to a later request.
@@ -243,6 +265,8 @@ private:
     boost::asio::ip::tcp::endpoint _endpoint;
     std::string _host;
     boost::optional<Credentials> _credentials;
+    boost::optional<std::string> _trustedStationKey;
+    boost::optional<std::string> _presentedStationKey;
     StationConnection::Limits _limits;
     std::shared_ptr<std::size_t> _handshakeCounter = std::make_shared<std::size_t>(0);
     std::uint64_t _nextId = 0;
@@ -323,8 +347,9 @@ Oru::SystemResult<KeldraWebApi> KeldraWebApi::Create(boost::asio::io_service& io
         ORU_LOG_ERROR("Cannot create the TLS context: " << Oru::LogEntryFormatter(error.code()));
         return error.code();
     }
-    // Stations present self-signed certificates: there is no chain to check
-    // (docs/web-api-contract.md, "Transport security").
+    // Stations present self-signed certificates: there is no chain to check;
+    // the station's key is pinned instead (docs/web-api-contract.md,
+    // "Transport security").
     context->set_verify_mode(boost::asio::ssl::verify_none);
     SSL_CTX_set_options(context->native_handle(), SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
     if (SSL_CTX_set_min_proto_version(context->native_handle(), TLS1_2_VERSION) != 1) {
@@ -419,6 +444,18 @@ void KeldraWebApi::SetCredentials(const boost::optional<Credentials>& credential
 {
     ORU_ASSERT2(_implementation);
     _implementation->SetCredentials(credentials);
+}
+
+void KeldraWebApi::TrustStationKey(const std::string& fingerprint)
+{
+    ORU_ASSERT2(_implementation);
+    _implementation->TrustStationKey(fingerprint);
+}
+
+const boost::optional<std::string>& KeldraWebApi::GetPresentedStationKey() const
+{
+    ORU_ASSERT2(_implementation);
+    return _implementation->GetPresentedStationKey();
 }
 
 std::size_t KeldraWebApi::HandshakeCount() const

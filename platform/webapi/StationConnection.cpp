@@ -10,6 +10,7 @@
 #include <boost/beast/http/write.hpp>
 
 #include "OruLogging.h"
+#include "StationKeyFingerprint.h"
 #include "support/Assert.h"
 
 namespace Keldra {
@@ -46,10 +47,11 @@ StationConnection::StationConnection(boost::asio::io_service& ioService,
 {
 }
 
-void StationConnection::Exchange(Request request, Completion completion)
+void StationConnection::Exchange(Request request, KeyCheck keyCheck, Completion completion)
 {
     ORU_ASSERT2(IsUsable());
     _request = std::move(request);
+    _keyCheck = std::move(keyCheck);
     _completion = std::move(completion);
     _failedWhileStale = false;
     const bool connected = _state == State::Idle;
@@ -64,6 +66,7 @@ void StationConnection::Exchange(Request request, Completion completion)
 void StationConnection::Close()
 {
     _completion = nullptr;
+    _keyCheck = nullptr;
     _state = State::Closed;
     beast::get_lowest_layer(_stream).close();
 }
@@ -91,6 +94,7 @@ void StationConnection::OnHandshake(boost::system::error_code error)
         return Fail(error);
     }
     ++*_handshakeCounter;
+    _stationKey = StationKeyFingerprint(_stream.native_handle());
     ORU_LOG_DEBUG("TLS connection to " << _endpoint << " established ("
                                        << SSL_get_version(_stream.native_handle()) << ")");
     Write();
@@ -98,6 +102,11 @@ void StationConnection::OnHandshake(boost::system::error_code error)
 
 void StationConnection::Write()
 {
+    // Also on a kept-alive connection: the trusted key may have changed
+    // since its handshake.
+    if (const auto refused = _keyCheck(_stationKey)) {
+        return Fail(refused);
+    }
     beast::get_lowest_layer(_stream).expires_after(_limits.requestTimeout);
     http::async_write(_stream, _request, beast::bind_front_handler(&StationConnection::OnWrite, shared_from_this()));
 }
@@ -166,6 +175,7 @@ void StationConnection::Complete(const boost::system::error_code& error, Respons
     }
     auto completion = std::move(_completion);
     _completion = nullptr;
+    _keyCheck = nullptr;
     completion(error, std::move(response));
 }
 

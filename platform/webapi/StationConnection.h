@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -28,6 +29,10 @@ public:
     using Response = boost::beast::http::response<boost::beast::http::string_body>;
     // The raw transport error (empty on success) and the answer.
     using Completion = std::function<void(const boost::system::error_code&, Response)>;
+    // Asked before any byte of a request is written, with the fingerprint of
+    // the key the station presented in this connection's handshake; an error
+    // closes the connection and fails the exchange with it.
+    using KeyCheck = std::function<boost::system::error_code(const std::string& fingerprint)>;
 
     struct Limits {
         std::chrono::steady_clock::duration connectTimeout;
@@ -48,7 +53,7 @@ public:
     // connection, and reads the answer; completion is called once, from a
     // handler of the event loop, unless Close() comes first. One exchange at
     // a time, and only while IsUsable().
-    void Exchange(Request request, Completion completion);
+    void Exchange(Request request, KeyCheck keyCheck, Completion completion);
 
     // Drops the connection and whatever is in flight without calling its
     // completion; the socket is closed at once, so no answer that was on its
@@ -86,6 +91,8 @@ private:
     bool _failedWhileStale = false;
     boost::beast::flat_buffer _buffer;
     Request _request;
+    std::string _stationKey;
+    KeyCheck _keyCheck;
     boost::optional<boost::beast::http::response_parser<boost::beast::http::string_body>> _parser;
     Completion _completion;
 };

@@ -161,6 +161,7 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
         {poll(SystemError(boost::system::errc::connection_refused)), communication, 1},
         {poll(SystemError(boost::system::errc::operation_canceled)), communication, 1},
         {poll(boost::system::error_code(boost::asio::ssl::error::stream_truncated)), communication, 1},
+        {poll(make_error_code(BaseStationRequestError::StationKeyMismatch)), communication, 1},
         {poll(make_error_code(BaseStationRequestError::CredentialsRefused)),
          {"SetInvalidCredentials(1)", "UnSetCommunicationError(1)", "HandleGeneralError(0)"}, 1},
         {[](ManagerTest& test) {
@@ -205,6 +206,31 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
         clock.Advance(PollPeriod);
         EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::Status), polls + 1 - entry.invalidated);
     }
+}
+
+// The key of the first contact is stored and trusted by the next web API
+// object; another key is logged with both and kept for the user to accept.
+TEST_F(ManagerTest, StationKeyIsTrustedFromTheFirstContactOn)
+{
+    Run([](FakeKeldraWebApi& webApi) {
+        webApi.PresentStationKey("aa:01");
+        webApi.AnswerStatus(Station1Status());
+    });
+    EXPECT_EQ(config->trustedKeys, (std::map<std::string, std::string>{{Id1, "aa:01"}}));
+    network->WithdrawAll();
+    WebApiAt(Address1)->PresentStationKey("bb:02");
+    PollWith(make_error_code(BaseStationRequestError::StationKeyMismatch));
+    EXPECT_EQ(config->trustedKeys, (std::map<std::string, std::string>{{Id1, "aa:01"}}));
+    EXPECT_EQ(config->presentedKeys, (std::map<std::string, std::string>{{Id1, "bb:02"}}));
+    EXPECT_THAT(log.Messages(ERROR_LOG_LEVEL),
+                Contains("Base station " + Id1 + " presented another key; nothing was sent to it. "
+                                                 "Trusted key: aa:01, presented key: bb:02"));
+
+    config->trustedKeys[Id1] = "bb:02";  // accepted on the page
+    Announce(Id1, Address1);
+    clock.Advance(SearchPeriod);
+    EXPECT_EQ(webApis.CreatedCount(), 2u);
+    EXPECT_EQ(WebApiAt(Address1)->GetParameters().trustedStationKey, boost::optional<std::string>("bb:02"));
 }
 
 TEST_F(ManagerTest, PowerLevelIsForwardedWhenItChangesAThermostatWithEveryPoll)

@@ -5,12 +5,14 @@
 #include <future>
 #include <limits>
 #include <optional>
+#include <regex>
 #include <thread>
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/optional/optional_io.hpp>
 #include <gtest/gtest.h>
 
 #include "StatusExample.h"
@@ -196,6 +198,44 @@ TEST_F(KeldraWebApiClient, EveryRequestOnTheWire)
     EXPECT_FALSE(_station->pipelined);
     EXPECT_EQ(_api.HandshakeCount(), 1u);
     EXPECT_EQ(_station->accepted, 1u);
+}
+
+// The first key presented is trusted; a station showing another one gets no
+// request at all, on a new connection or on one kept alive, until the
+// other key is trusted.
+TEST_F(KeldraWebApiClient, RequestsAreWrittenOnlyToTheTrustedKey)
+{
+    ExpectAWorkingPoll(_api);
+    ASSERT_TRUE(_api.GetPresentedStationKey());
+    const std::string key = *_api.GetPresentedStationKey();
+    EXPECT_TRUE(std::regex_match(key, std::regex("([0-9a-f]{2}:){31}[0-9a-f]{2}"))) << key;
+    auto pinned = KeldraWebApi::Create(_ioService, BaseStationWebParameters(_station->Endpoint(), boost::none, key));
+    auto other = KeldraWebApi::Create(_ioService, BaseStationWebParameters(_station->Endpoint(), boost::none,
+                                                                           std::string("00:11")));
+    ASSERT_TRUE(pinned.HasValue() && other.HasValue());
+    const error_code mismatch = make_error_code(BaseStationRequestError::StationKeyMismatch);
+    const struct {
+        KeldraWebApi& api;
+        const char* trust;  // before the poll, unless null
+        error_code expected;
+    } cases[] = {
+        {pinned.GetValue(), nullptr, {}},
+        {other.GetValue(), nullptr, mismatch},
+        {other.GetValue(), key.c_str(), {}},
+        {_api, "00:11", mismatch},  // on the connection kept alive
+        {_api, key.c_str(), {}},
+    };
+    for (const auto& step : cases) {
+        if (step.trust != nullptr) {
+            step.api.TrustStationKey(step.trust);
+        }
+        const auto requests = _station->requests.size();
+        const auto outcome = Poll(step.api);
+        EXPECT_EQ(outcome->error, step.expected) << outcome->error.message();
+        EXPECT_EQ(requests + (step.expected ? 0 : 1), _station->requests.size());
+        EXPECT_EQ(boost::optional<std::string>(key), step.api.GetPresentedStationKey());
+    }
+    EXPECT_EQ(_api.HandshakeCount(), 2u);
 }
 
 TEST_F(KeldraWebApiClient, ValuesThatCannotBeSentFailWithoutTraffic)

@@ -90,11 +90,24 @@ inline std::uint32_t AddressOf(const FakeKeldraWebApi& webApi)
     return webApi.GetParameters().endpoint.address().to_v4().to_uint();
 }
 
-// Credentials per station index.
+// Credentials per station index, keys per station ID.
 class FakeConfigurationManager final : public IKeldraConfigurationManager {
 public:
     boost::optional<Credentials> GetCredentials(unsigned char index) override { return credentials[index]; }
+    boost::optional<std::string> GetTrustedStationKey(const std::string& stationId) override
+    {
+        return trustedKeys.count(stationId) ? boost::optional<std::string>(trustedKeys[stationId]) : boost::none;
+    }
+    void RememberStationKey(const std::string& stationId, const std::string& fingerprint) override
+    {
+        trustedKeys.emplace(stationId, fingerprint);
+    }
+    void RecordPresentedStationKey(const std::string& stationId, const std::string& fingerprint) override
+    {
+        presentedKeys[stationId] = fingerprint;
+    }
     std::map<unsigned char, boost::optional<Credentials>> credentials;
+    std::map<std::string, std::string> trustedKeys, presentedKeys;
 };
 
 class ManagerTest : public ::testing::Test {

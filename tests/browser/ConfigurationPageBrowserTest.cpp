@@ -1,7 +1,8 @@
 // The configuration page as a user sees it: headless Chromium, driven through
 // chromedriver's WebDriver REST API, fills in the credentials of base station
 // 1; the host's product web service stores them, the running plug-in re-reads
-// the file and the simulated station accepts (or refuses) them.
+// the file and the simulated station accepts (or refuses) them. A station
+// with another key in its place gets nothing until the user accepts the key.
 #include <unistd.h>
 
 #include <fstream>
@@ -215,7 +216,7 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     boost::filesystem::remove_all(directory);
     boost::filesystem::create_directories(directory + "/opt");
     Lab lab({"gw", "st1"});
-    Station station(lab, "st1", KELDRA_E2E_DATA "/station1.json");
+    auto station = std::make_unique<Station>(lab, "st1", KELDRA_E2E_DATA "/station1.json");
     // The host in a mount namespace of its own, where a directory of this
     // test is /opt: the page and the plug-in use the gateway's fixed
     // credentials path without touching the machine's /opt.
@@ -267,20 +268,61 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     EXPECT_TRUE(awaitBus(Bus(501, "bool false"), beforeSave));
     // The station refused the firmware check without credentials and serves
     // the polls with them.
-    const auto infoAnswers = station.Answers("/api/v1/info");
+    const auto infoAnswers = station->Answers("/api/v1/info");
     EXPECT_THAT(infoAnswers, Contains("401"));
     ASSERT_FALSE(infoAnswers.empty());
     EXPECT_EQ("200", infoAnswers.back());
-    const auto statusAnswers = station.Answers("/api/v1/status");
+    const auto statusAnswers = station->Answers("/api/v1/status");
     ASSERT_FALSE(statusAnswers.empty());
     EXPECT_EQ("200", statusAnswers.back());
     EXPECT_THAT(browser.AwaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
+
+    // The key of the first contact is stored, privately, and shown.
+    const std::string keyFile = directory + "/opt/userdata/oruAppConfigRoot/1/stationkeys.json";
+    std::smatch trusted;
+    const std::string keys = ReadFile(keyFile);
+    ASSERT_TRUE(std::regex_search(keys, trusted, std::regex("\"fingerprint\" : \"([0-9a-f:]{95})\""))) << keys;
+    const std::string trustedKey = trusted.str(1);
+    EXPECT_EQ(0600, static_cast<int>(boost::filesystem::status(keyFile).permissions()));
+    const std::string keyRows = "//tbody[@id='station-key-rows']";
+    EXPECT_THAT(awaitText(keyRows, trustedKey), HasSubstr("KLD0000001"));
+
+    // Another station with a key of its own takes over the address and the
+    // name: it gets no request, so neither user name nor password.
+    const std::size_t beforeHostile = host->Output().size();
+    station.reset();
+    station = std::make_unique<Station>(lab, "st1", KELDRA_E2E_DATA "/station1.json");
+    const std::regex refused("Base station KLD0000001 presented another key; nothing was sent to it\\. Trusted key: " +
+                             trustedKey + ", presented key: ([0-9a-f:]{95})");
+    ASSERT_TRUE(host->WaitForLine(refused, beforeHostile, Seconds(60))) << host->Output().substr(beforeHostile);
+    EXPECT_TRUE(awaitBus(Bus(502, "text \"CommError\""), beforeHostile));
+    const auto state = station->State();
+    EXPECT_GE(state["counters"]["tlsHandshakes"].GetUint(), 1u);
+    EXPECT_EQ(0u, state["counters"]["requests"].GetUint());
+    EXPECT_THAT(station->Answers(), IsEmpty());
+
+    // Accepted on the page, the new key is trusted: the plug-in polls the
+    // station again, with the credentials.
+    command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+    std::smatch refusal;
+    const std::string refusedLine = host->MatchingLines(refused, beforeHostile).front();
+    ASSERT_TRUE(std::regex_search(refusedLine, refusal, refused));
+    const std::string presented = refusal.str(1);
+    EXPECT_THAT(awaitText(keyRows, presented), HasSubstr("Another key"));
+    const std::size_t beforeAccept = host->Output().size();
+    command("POST", "/element/" + find(keyRows + "//button") + "/click", "{}");
+    EXPECT_EQ("The new key of base station KLD0000001 is trusted.", awaitText("//*[@id='status']", "trusted"));
+    EXPECT_THAT(ReadFile(keyFile), AllOf(HasSubstr(presented), Not(HasSubstr(trustedKey))));
+    ASSERT_TRUE(host->WaitForLine(std::regex("@KLD0000001: Received status"), beforeAccept, Seconds(60)))
+        << host->Output().substr(beforeAccept);
+    EXPECT_TRUE(awaitBus(Bus(501, "bool false"), beforeAccept));
+    EXPECT_EQ("200", station->Answers("/api/v1/status").back());
 
     // Wrong credentials: the station refuses them and the bus says so.
     const std::size_t beforeWrong = host->Output().size();
     EXPECT_EQ("Saved for base station 1.", saveCredentialsOfStation1("admin", "wrong-password"));
     EXPECT_TRUE(awaitBus(Bus(502, "text \"InvalidCreds\""), beforeWrong)) << host->Output().substr(beforeWrong);
-    EXPECT_EQ("401", station.Answers("/api/v1/status").back());
+    EXPECT_EQ("401", station->Answers("/api/v1/status").back());
 }
 
 }  // namespace

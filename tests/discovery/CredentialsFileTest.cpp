@@ -174,6 +174,10 @@ TEST_F(CredentialsFile, UnopenableFileIsLoggedAndThePreviousTableStays)
         [] {},  // vanished
         [this] { boost::filesystem::create_directory(_path); },
         [this] { ASSERT_EQ(0, mkfifo(_path.c_str(), 0600)); },  // must not block the reader
+        [this] {  // a link planted in the directory is not followed
+            WriteBytes(_directory / "planted.json", R"({"baseStations": [{"index": 0, "username": "planted"}]})");
+            boost::filesystem::create_symlink(_directory / "planted.json", _path);
+        },
     };
     for (const auto& replace : replacements) {
         WriteBytes(_path, AdminFile);
@@ -185,6 +189,22 @@ TEST_F(CredentialsFile, UnopenableFileIsLoggedAndThePreviousTableStays)
         EXPECT_EQ((Lines{CouldNotOpen(), CouldNotOpen()}), _log.Messages(Error));
         EXPECT_EQ("admin/secret", Get(0));
         boost::filesystem::remove(_path);
+    }
+}
+
+// Others may read the password: said once per reader, until the file is
+// private again.
+TEST_F(CredentialsFile, AFileOthersCanReadIsWarnedAboutOnce)
+{
+    const std::pair<mode_t, std::size_t> cases[] = {{0600, 0}, {0400, 0}, {0640, 1}, {0604, 1}, {0666, 1}};
+    for (const auto& [mode, warnings] : cases) {
+        WriteBytes(_path, AdminFile);
+        ASSERT_EQ(0, chmod(_path.c_str(), mode));
+        _log.Clear();
+        Start();
+        _clock.Advance(Cycle * 3);
+        EXPECT_EQ(warnings, _log.Messages(log4cplus::WARN_LOG_LEVEL).size()) << std::oct << mode;
+        EXPECT_EQ("admin/secret", Get(0));
     }
 }
 

@@ -30,10 +30,13 @@ inline std::string ReadBytes(const boost::filesystem::path& path)
     return content.str();
 }
 
-// A lastWriteTime of 0 leaves the time as the write made it.
+// Owner-only, as the plug-in writes it. A lastWriteTime of 0 leaves the
+// time as the write made it.
 inline void WriteBytes(const boost::filesystem::path& path, const std::string& content, std::time_t lastWriteTime = 0)
 {
     boost::filesystem::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    boost::system::error_code ignored;  // as the writer leaves it; a FIFO or link stays as it is
+    boost::filesystem::permissions(path, boost::filesystem::owner_read | boost::filesystem::owner_write, ignored);
     if (lastWriteTime != 0) {
         boost::filesystem::last_write_time(path, lastWriteTime);
     }

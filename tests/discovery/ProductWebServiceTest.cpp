@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include <boost/optional/optional_io.hpp>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -93,6 +94,18 @@ TEST_F(ProductWebService, AnswersToChangesAndWhetherTheFileIsRewritten)
              std::string(KeldraConfigurationReader::MaximumFileSize + 1, 'Q') + "\"}",
          "RQE002", false},
         {withUserName(std::string(KeldraProductWebService::MaximumTextLength, 'u')), "{}", true},
+        // What the reader would drop or HTTP Basic cannot carry.
+        {withUserName(""), "RQE002", false},
+        {withUserName("ad:min"), "RQE002", false},
+        {withUserName("ad\\tmin"), "RQE002", false},
+        {withUserName("ad\\u007fmin"), "RQE002", false},
+        {R"({"index": 2, "username": "admin", "credentials": ""})", "RQE002", false},
+        {R"({"index": 2, "username": "admin", "credentials": "c2VjcmV0!"})", "RQE002", false},
+        {R"({"index": 2, "username": "admin", "credentials": "c2VjcmV0="})", "RQE002", false},
+        {R"({"index": 2, "username": "admin", "credentials": "c2Vj=mV0"})", "RQE002", false},
+        {R"({"index": 2, "username": "admin", "credentials": "c2VjcmV0LQ==="})", "RQE002", false},
+        {R"({"index": 2, "username": "admin", "credentials": "wyg="})", "RQE002", false},  // not UTF-8
+        {R"({"index": 2, "username": "\u00e4dmin", "credentials": "w6Q6Yg=="})", "{}", true},  // "ä:b"
         {R"({"index": 2, "username": null, "credentials": null})", "{}", true},
         {R"({"index": 2})", "{}", false},  // clearing what is clear
     };
@@ -105,6 +118,66 @@ TEST_F(ProductWebService, AnswersToChangesAndWhetherTheFileIsRewritten)
     EXPECT_EQ(std::string::npos, ReadBytes(_path).find("username"));
     EXPECT_EQ(Lines{"BaseStation was not found in configuration: 7."}, _log.Messages(Error));
     EXPECT_EQ(1u, _log.Entries().size());
+}
+
+// Only the key the station presented, as the page showed it, is accepted.
+TEST_F(ProductWebService, StationKeysAndAcceptingThePresentedOne)
+{
+    const StationKeyStore store = StationKeyStore::BesideCredentials(_path);
+    EXPECT_EQ(R"({"stations":[]})", Request("getStationKeys", Json("{}")));
+    store.Remember("KLD0000001", "aa:01");
+    store.Remember("KLD0000001", "bb:02");  // not a first contact any more
+    store.Remember("KLD0000002", "cc:03");
+    store.RecordPresented("KLD0000001", "dd:04");
+    EXPECT_EQ(R"({"stations":[{"stationId":"KLD0000001","fingerprint":"aa:01","presented":"dd:04"},)"
+              R"({"stationId":"KLD0000002","fingerprint":"cc:03"}]})",
+              Request("getStationKeys", Json("{}")));
+    for (const auto* refused : {R"({"stationId": "KLD0000001", "fingerprint": "bb:02"})",
+                                R"({"stationId": "KLD0000002", "fingerprint": "dd:04"})",
+                                R"({"stationId": "KLD0000001"})", R"(["KLD0000001", "dd:04"])"}) {
+        EXPECT_EQ("RQE002", Request("acceptStationKey", Json(refused))) << refused;
+    }
+    EXPECT_EQ("{}", Request("acceptStationKey", Json(R"({"stationId": "KLD0000001", "fingerprint": "dd:04"})")));
+    EXPECT_EQ(boost::optional<std::string>("dd:04"), store.Trusted("KLD0000001"));
+    EXPECT_EQ(R"({"stations":[{"stationId":"KLD0000001","fingerprint":"dd:04"},)"
+              R"({"stationId":"KLD0000002","fingerprint":"cc:03"}]})",
+              Request("getStationKeys", Json("{}")));
+    EXPECT_EQ(0600u, Status(_directory / StationKeyStore::FileName).st_mode & 07777);
+
+    WriteBytes(_directory / StationKeyStore::FileName, "{");
+    EXPECT_EQ("RQE002", Request("getStationKeys", Json("{}")));
+    store.Remember("KLD0000003", "ee:05");  // an unreadable file is not overwritten
+    EXPECT_EQ("{", ReadBytes(_directory / StationKeyStore::FileName));
+}
+
+// A file the reader refuses is named with its fault, moved aside and
+// replaced by the initial one; a usable file is left alone.
+TEST_F(ProductWebService, AnUnusableFileIsMovedAsideForAFreshOne)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"{\"baseStations\": [", "it is not valid JSON ("},
+        {std::string(KeldraConfigurationReader::MaximumFileSize + 1, ' '), "it is larger than 1048576 bytes"},
+        {"[]", "it does not hold a JSON object"},
+        {R"({"baseStations": 5})", "its content is not in the expected format: [baseStations] -> Expected type"},
+        {AdminFile, ""},
+    };
+    const auto keptAs = _path.string() + KeldraProductWebService::BrokenFileSuffix;
+    for (const auto& [content, problem] : cases) {
+        WriteBytes(_path, content);
+        const auto state = Request("getBaseStationConfigFile", Json("{}"));
+        if (problem.empty()) {
+            EXPECT_EQ("{}", state);
+            EXPECT_EQ("RQE002", Request("resetBaseStationConfig", Json("{}")));
+            EXPECT_EQ(AdminFile, ReadBytes(_path));
+            continue;
+        }
+        EXPECT_NE(std::string::npos, state.find(R"({"problem":")" + problem)) << state;
+        EXPECT_EQ(R"({"keptAs":"orubasestationconfig.json.broken"})",
+                  Request("resetBaseStationConfig", Json("{}")));
+        EXPECT_EQ(InitialFile, ReadBytes(_path));
+        EXPECT_EQ(content, ReadBytes(keptAs));
+        EXPECT_EQ("{}", Request("getBaseStationConfigFile", Json("{}")));
+    }
 }
 
 TEST_F(ProductWebService, FileThatWouldGrowBeyondTheReadersLimitIsNotWritten)
@@ -135,7 +208,8 @@ TEST_F(ProductWebService, FileThatWouldGrowBeyondTheReadersLimitIsNotWritten)
 
 TEST_F(ProductWebService, EscapedCharactersSurviveTheRoundTrip)
 {
-    const std::string username = std::string("q\"b\\s/\t\n") + '\x01' + "\xC3\xA9\xF0\x9F\x94\xA5";
+    // Control characters are refused (AnswersToChangesAndWhetherTheFileIsRewritten).
+    const std::string username = std::string("q\"b\\s/") + "\xC3\xA9\xF0\x9F\x94\xA5";
     rapidjson::Document parameters(rapidjson::kObjectType);
     parameters.AddMember("index", 4, parameters.GetAllocator());
     parameters.AddMember("username", rapidjson::Value(username.c_str(), username.size(), parameters.GetAllocator()),
@@ -143,7 +217,7 @@ TEST_F(ProductWebService, EscapedCharactersSurviveTheRoundTrip)
     parameters.AddMember("credentials", "w6k=", parameters.GetAllocator());
     EXPECT_EQ("{}", Request("setBaseStationConfig", parameters));
     EXPECT_EQ(username + "/\xC3\xA9", ReadCredentials(_path, 4));
-    EXPECT_NE(std::string::npos, ReadBytes(_path).find("\"username\" : \"q\\\"b\\\\s/\\t\\n\\u0001\xC3\xA9"));
+    EXPECT_NE(std::string::npos, ReadBytes(_path).find("\"username\" : \"q\\\"b\\\\s/\xC3\xA9"));
 }
 
 // Every entry of the index goes: a duplicate left in place would shadow it.

@@ -302,7 +302,9 @@ TEST_F(EndToEndTest, StationStatusReachesTheBusAndBusValuesReachTheStations)
 
 TEST_F(EndToEndTest, MissingAndKilledStationsAreReportedAndClearWhenTheyReturn)
 {
-    auto& station1 = StartStation("st1", "station1.json");
+    // Restarted with the key it had, as a station keeps its key.
+    const std::vector<std::string> keepingItsKey{"--announce", "--key-file", _directory + "/st1.key"};
+    auto& station1 = StartStation("st1", "station1.json", keepingItsKey);
     StartHost();
     const auto found1 = Await(Station1Found, 0, DiscoveryTimeout);
     AwaitAll(found1, {"Selecting base station 1 as system master", Station1Polled});
@@ -342,7 +344,7 @@ TEST_F(EndToEndTest, MissingAndKilledStationsAreReportedAndClearWhenTheyReturn)
     AwaitInOrder(lost, {Station2Polled, Bus(503, "bool true")});
 
     // Restarted without errors: found again, master again, errors clear.
-    StartStation("st1", "station1.json");
+    StartStation("st1", "station1.json", keepingItsKey);
     const auto refound = Await(Station1Found, lost, DiscoveryTimeout);
     Await("Selecting base station 1 as system master", refound);
     AwaitInOrder(refound, {Station1Polled, Bus(97, "bool false"), Bus(503, "bool false")});

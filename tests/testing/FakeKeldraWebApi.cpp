@@ -50,6 +50,7 @@ struct FakeKeldraWebApi::State {
 
 FakeKeldraWebApi::FakeKeldraWebApi(boost::asio::io_service& ioService, BaseStationWebParameters parameters)
     : _ioService(ioService), _parameters(std::move(parameters)), _credentials(_parameters.credentials),
+      _trustedStationKey(_parameters.trustedStationKey),
       _state(std::make_shared<State>())
 {
     AnswerShortInfo(KeldraJson::BaseStationShortInfoMessage{std::string(KeldraWebApi::MinimalVersion()), {}, {}});

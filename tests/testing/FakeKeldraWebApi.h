@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include <boost/asio/io_service.hpp>
@@ -83,6 +84,11 @@ public:
     void SetCoolingMode(bool cooling, WriteHandler handler, CancellationToken* token) override;
     const boost::optional<Credentials>& GetCredentials() const override { return _credentials; }
     void SetCredentials(const boost::optional<Credentials>& credentials) override;
+    void TrustStationKey(const std::string& fingerprint) override { _trustedStationKey = fingerprint; }
+    const boost::optional<std::string>& GetPresentedStationKey() const override { return _presentedStationKey; }
+    // As if the station had shown this key in a handshake.
+    void PresentStationKey(const std::string& fingerprint) { _presentedStationKey = fingerprint; }
+    const boost::optional<std::string>& GetTrustedStationKey() const { return _trustedStationKey; }
 
     struct State;
 
@@ -97,6 +103,8 @@ private:
     // Read by the station on the event loop only; the test reads it
     // through Requests().
     boost::optional<Credentials> _credentials;
+    boost::optional<std::string> _trustedStationKey;
+    boost::optional<std::string> _presentedStationKey;
     std::shared_ptr<State> _state;
 };
 

@@ -1,10 +1,15 @@
 #include "SelfSignedCertificate.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <memory>
 
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -43,13 +48,35 @@ bool AddExtension(X509* certificate, int nid, const char* value)
     return extension != nullptr && X509_add_ext(certificate, extension.get(), -1) == 1;
 }
 
+// The key kept in keyFile (PEM), made and kept there when the file is
+// missing; a new one each time without a file.
+std::unique_ptr<EVP_PKEY, KeyDeleter> StationKey(const std::string& keyFile)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> stored(keyFile.empty() ? nullptr : std::fopen(keyFile.c_str(), "r"),
+                                                 &std::fclose);
+    if (stored) {
+        return std::unique_ptr<EVP_PKEY, KeyDeleter>(PEM_read_PrivateKey(stored.get(), nullptr, nullptr, nullptr));
+    }
+    std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_EC_gen("P-256"));
+    if (key && !keyFile.empty()) {
+        const int descriptor = ::open(keyFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        std::unique_ptr<FILE, int (*)(FILE*)> created(descriptor < 0 ? nullptr : ::fdopen(descriptor, "w"),
+                                                      &std::fclose);
+        if (!created || PEM_write_PrivateKey(created.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+            key.reset();
+        }
+    }
+    return key;
+}
+
 }  // namespace
 
-std::string UseSelfSignedCertificate(boost::asio::ssl::context& context, const std::string& commonName)
+std::string UseSelfSignedCertificate(boost::asio::ssl::context& context, const std::string& commonName,
+                                     const std::string& keyFile)
 {
-    std::unique_ptr<EVP_PKEY, KeyDeleter> key(EVP_EC_gen("P-256"));
+    const auto key = StationKey(keyFile);
     if (!key) {
-        return OpenSslFailure("key");
+        return OpenSslFailure(keyFile.empty() ? "key" : "key file");
     }
     std::unique_ptr<X509, CertificateDeleter> certificate(X509_new());
     if (!certificate) {

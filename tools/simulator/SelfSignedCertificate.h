@@ -9,9 +9,13 @@
 namespace Keldra {
 namespace Simulation {
 
-// Puts a new P-256 key and a self-signed certificate for commonName into
-// the server context; returns what failed, empty on success.
-std::string UseSelfSignedCertificate(boost::asio::ssl::context& context, const std::string& commonName);
+// Puts a P-256 key and a self-signed certificate for commonName into the
+// server context; returns what failed, empty on success. The key is new
+// unless keyFile names one (PEM) from an earlier start; a missing keyFile
+// is created (mode 0600) with the new key, so that a restarted station keeps
+// its identity.
+std::string UseSelfSignedCertificate(boost::asio::ssl::context& context, const std::string& commonName,
+                                     const std::string& keyFile = std::string());
 
 }  // namespace Simulation
 }  // namespace Keldra

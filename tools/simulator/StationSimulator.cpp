@@ -48,7 +48,7 @@ std::string StationSimulator::Start()
                             boost::asio::ssl::context::no_tlsv1_1 | boost::asio::ssl::context::single_dh_use);
     SSL_CTX_set_min_proto_version(_sslContext.native_handle(), TLS1_2_VERSION);
     const StationState state = _station.State();
-    std::string error = UseSelfSignedCertificate(_sslContext, "plavo-" + state.stationId);
+    std::string error = UseSelfSignedCertificate(_sslContext, "plavo-" + state.stationId, _options.keyFile);
     if (error.empty()) {
         error = Listen();
     }

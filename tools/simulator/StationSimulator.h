@@ -34,6 +34,7 @@ public:
         std::uint16_t controlPort = 0;
         bool announce = false;
         std::chrono::milliseconds idleTimeout{60000};  // idle station connections are closed after this
+        std::string keyFile;                            // the station's key kept across starts; empty: a new one
         // Receives the simulator's messages, from any of its threads, one
         // call at a time: first "listening on ADDRESS:PORT" and "control on
         // ADDRESS:PORT" once both ports listen, later the mDNS state.

@@ -26,6 +26,7 @@ const char* const s_usage = "usage: keldra-simulator --scenario FILE [options]\n
                             "  --control-port PORT     control port, 0 for any free one (default 0)\n"
                             "  --announce              announce the station over mDNS (avahi-daemon)\n"
                             "  --idle-timeout-ms N     close idle connections after N ms (default 60000)\n"
+                            "  --key-file FILE         the station's key (PEM), made there when missing\n"
                             "  --help                  show this text\n"
                             "Prints \"listening on ADDRESS:PORT\" and \"control on ADDRESS:PORT\" once serving;\n"
                             "stops on SIGINT or SIGTERM.\n";
@@ -63,6 +64,8 @@ int main(int argc, char** argv)
             options.announce = true;
         } else if (argument == "--scenario" && hasValue) {
             scenarioPath = argv[++index];
+        } else if (argument == "--key-file" && hasValue) {
+            options.keyFile = argv[++index];
         } else if (argument == "--address" && hasValue) {
             options.address = argv[++index];
         } else if (argument == "--control-address" && hasValue) {

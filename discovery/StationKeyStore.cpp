@@ -1,0 +1,189 @@
+#include "StationKeyStore.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include <rapidjson/document.h>
+
+#include "AtomicFileWriter.h"
+#include "OruLogging.h"
+#include "support/HighLevelJson/PrettyJsonWriter.h"
+
+namespace Keldra {
+
+std::mutex StationKeyStore::s_mutex;
+
+namespace {
+
+constexpr std::size_t s_maximumFileSize = 64 * 1024;
+
+// The file's text; empty when it does not exist, none when it cannot be read.
+boost::optional<std::string> ReadText(const boost::filesystem::path& path)
+{
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (descriptor < 0) {
+        return errno == ENOENT ? boost::optional<std::string>(std::string()) : boost::none;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t count = 0;
+    while ((count = read(descriptor, buffer, sizeof buffer)) > 0 && text.size() <= s_maximumFileSize) {
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    close(descriptor);
+    if (count < 0 || text.size() > s_maximumFileSize) {
+        return boost::none;
+    }
+    return text;
+}
+
+std::string Member(const rapidjson::Value& object, const char* name)
+{
+    const auto member = object.FindMember(name);
+    return member != object.MemberEnd() && member->value.IsString() ? member->value.GetString() : std::string();
+}
+
+boost::optional<std::vector<StationKeyStore::Entry>> Parse(const std::string& text)
+{
+    std::vector<StationKeyStore::Entry> entries;
+    if (text.empty()) {
+        return entries;
+    }
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
+    if (document.HasParseError() || !document.IsObject() || !document.HasMember("stations") ||
+        !document["stations"].IsArray()) {
+        return boost::none;
+    }
+    for (const auto& station : document["stations"].GetArray()) {
+        if (!station.IsObject()) {
+            return boost::none;
+        }
+        StationKeyStore::Entry entry{Member(station, "stationId"), Member(station, "fingerprint"),
+                                     Member(station, "presented")};
+        if (entry.stationId.empty() || entry.fingerprint.empty()) {
+            return boost::none;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::string Generate(const std::vector<StationKeyStore::Entry>& entries)
+{
+    rapidjson::Document document(rapidjson::kObjectType);
+    auto& allocator = document.GetAllocator();
+    rapidjson::Value stations(rapidjson::kArrayType);
+    for (const auto& entry : entries) {
+        rapidjson::Value station(rapidjson::kObjectType);
+        station.AddMember("stationId", rapidjson::Value(entry.stationId.c_str(), allocator), allocator);
+        station.AddMember("fingerprint", rapidjson::Value(entry.fingerprint.c_str(), allocator), allocator);
+        if (!entry.presented.empty()) {
+            station.AddMember("presented", rapidjson::Value(entry.presented.c_str(), allocator), allocator);
+        }
+        stations.PushBack(station, allocator);
+    }
+    document.AddMember("stations", stations, allocator);
+    return Oru::WritePrettyJson(document) + "\n";
+}
+
+std::vector<StationKeyStore::Entry>::iterator Find(std::vector<StationKeyStore::Entry>& entries,
+                                                   const std::string& stationId)
+{
+    return std::find_if(entries.begin(), entries.end(),
+                        [&stationId](const StationKeyStore::Entry& entry) { return entry.stationId == stationId; });
+}
+
+}  // namespace
+
+StationKeyStore StationKeyStore::BesideCredentials(const boost::filesystem::path& credentialsFile)
+{
+    return StationKeyStore(credentialsFile.parent_path() / FileName);
+}
+
+boost::optional<std::vector<StationKeyStore::Entry>> StationKeyStore::Read() const
+{
+    const auto text = ReadText(_path);
+    auto entries = text ? Parse(*text) : boost::none;
+    if (!entries) {
+        ORU_LOG_ERROR("Cannot read the station key file " << _path << ": its keys are not used");
+    }
+    return entries;
+}
+
+boost::optional<std::string> StationKeyStore::Trusted(const std::string& stationId) const
+{
+    std::lock_guard<std::mutex> lock(s_mutex);
+    auto entries = Read();
+    if (!entries) {
+        return boost::none;
+    }
+    const auto found = Find(*entries, stationId);
+    return found == entries->end() ? boost::none : boost::optional<std::string>(found->fingerprint);
+}
+
+template <typename Change>
+bool StationKeyStore::Update(const Change& change) const
+{
+    std::lock_guard<std::mutex> lock(s_mutex);
+    auto entries = Read();
+    if (!entries) {
+        return false;
+    }
+    if (!change(*entries)) {
+        return true;
+    }
+    const auto error = WriteFileAtomically(_path, Generate(*entries), AtomicWriteMode::ReplaceExisting);
+    if (error) {
+        ORU_LOG_ERROR("Failed to write the station key file " << _path << ": " << Oru::LogEntryFormatter(error));
+        return false;
+    }
+    return true;
+}
+
+void StationKeyStore::Remember(const std::string& stationId, const std::string& fingerprint) const
+{
+    Update([&](std::vector<Entry>& entries) {
+        if (Find(entries, stationId) != entries.end()) {
+            return false;
+        }
+        ORU_LOG_INFO("Base station " << stationId << " is trusted from its first contact with key " << fingerprint);
+        entries.push_back(Entry{stationId, fingerprint, std::string()});
+        return true;
+    });
+}
+
+void StationKeyStore::RecordPresented(const std::string& stationId, const std::string& fingerprint) const
+{
+    Update([&](std::vector<Entry>& entries) {
+        const auto found = Find(entries, stationId);
+        if (found == entries.end() || found->presented == fingerprint || found->fingerprint == fingerprint) {
+            return false;
+        }
+        found->presented = fingerprint;
+        return true;
+    });
+}
+
+bool StationKeyStore::Accept(const std::string& stationId, const std::string& fingerprint) const
+{
+    bool accepted = false;
+    const bool stored = Update([&](std::vector<Entry>& entries) {
+        const auto found = Find(entries, stationId);
+        if (found == entries.end() || fingerprint.empty() || found->presented != fingerprint) {
+            return false;
+        }
+        ORU_LOG_INFO("Base station " << stationId << " is trusted with its new key " << fingerprint);
+        found->fingerprint = fingerprint;
+        found->presented.clear();
+        accepted = true;
+        return true;
+    });
+    return stored && accepted;
+}
+
+}  // namespace Keldra
