@@ -134,6 +134,14 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
     const auto poll = [](Oru::SystemResult<KeldraJson::StatusObject> answer) -> Drive {
         return [answer](ManagerTest& test) { test.PollWith(answer); };
     };
+    const auto pollEach = [](std::vector<Oru::SystemResult<KeldraJson::StatusObject>> answers) -> Drive {
+        return [answers](ManagerTest& test) {
+            for (const auto& answer : answers) {
+                test.PollWith(answer);
+            }
+        };
+    };
+    const auto timedOut = SystemError(boost::system::errc::timed_out);
     const auto startWith = [](KeldraJson::StatusObject status) -> Drive {
         return [status](ManagerTest& test) {
             test.Recreate();
@@ -176,7 +184,20 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
          with({"UnSetBaseStationMissing(1)", "SetUnsupportedFirmware(1)"}, "HandleGeneralError(0)"), -1},
         {poll(boost::system::errc::make_error_code(boost::system::errc::bad_message)), badResponse, 0},
         {poll(make_error_code(BaseStationRequestError::UnusableMessage)), badResponse, 0},
-        {poll(SystemError(boost::system::errc::timed_out)), unexpected, 0},
+        {poll(timedOut), unexpected, 0},
+        // Unanswered three times in a row: unreachable.
+        {pollEach({timedOut, timedOut, timedOut}),
+         {"HandleGeneralError(100)", "HandleGeneralError(100)", "SetCommunicationError(1)", "HandleGeneralError(0)"}, 1},
+        {[](ManagerTest& test) {
+             test.WebApiAt(Address1)->AnswerStatus(Station1Status(), Delivery::Held);
+             test.clock.Advance(PollPeriod * 4);
+         },
+         communication, 1},
+        {pollEach({timedOut, timedOut, Station1Status(), timedOut}),
+         {"HandleGeneralError(100)", "HandleGeneralError(100)", "UnSetActorModuleMissing(1)",
+          "UnSetRoomThermostatMissing(1)", "UnSetInvalidCredentials(1)", "UnSetCommunicationError(1)",
+          "HandleGeneralError(0)", "HandleGeneralError(100)"},
+         0},
         {poll(make_error_code(BaseStationRequestError::Timeout)), unexpected, 0},
         {poll(boost::system::errc::make_error_code(boost::system::errc::connection_refused)), unexpected, 0},
         {poll(fatal), {"HandleGeneralError(1000)"}, 0},
@@ -269,6 +290,43 @@ TEST_F(ManagerTest, PollStillInFlightAfterFiveSecondsIsCancelledQuietly)
     clock.RunPending();
     ASSERT_EQ(webApi->Count(RequestKind::SetpointTemperature), 1u);
     EXPECT_EQ(webApi->Requests(RequestKind::SetpointTemperature)[0].room, RoomOf(2));
+}
+
+// Per room and value only the newest write is on its way; writes of a lost
+// connection are withdrawn, not sent, and the bus says so; a write made
+// before the station's status names its room waits for that status.
+TEST_F(ManagerTest, TheLastValueSentIsTheOneTheStationEndsWith)
+{
+    StartWithStation1();
+    const auto lost = WebApiAt(Address1);
+    lost->AnswerWrite(RequestKind::SetpointTemperature, WriteResponseStatus::Accepted, Delivery::Held);
+    for (int write = 0; write < 10; ++write) {
+        manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(33));
+    }
+    manager->SetSetpointTemperature(0, 1, HalfDegreeTemperature::CreateFrom(40));
+    clock.RunPending();
+    EXPECT_EQ(lost->HeldCount(), 2u) << "one write per room on its way";
+
+    webApis.OnCreate([](FakeKeldraWebApi& webApi) { webApi.AnswerStatus(Station1Status(), Delivery::Held); });
+    PollWith(SystemError(boost::system::errc::host_unreachable));
+    EXPECT_EQ(lost->HeldCount(), 0u) << "withdrawn, not sent";
+    EXPECT_THAT(errors->Calls(), Contains("HandleGeneralError(100)"));
+    Announce(Id1, Address1);
+    clock.Advance(SearchPeriod);
+    const auto found = WebApiAt(Address1);
+    ASSERT_NE(found, lost);
+    manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(47));
+    manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(49));
+    clock.RunPending();
+    EXPECT_EQ(found->Count(RequestKind::SetpointTemperature), 0u) << "waits for the room index";
+    found->ReleaseHeld();
+    clock.RunPending();
+    const auto writes = found->Requests(RequestKind::SetpointTemperature);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].temperature, 24.5);
+    EXPECT_EQ(writes[0].room, RoomOf(1));
+    EXPECT_EQ(events.RoomTemperatures().back().status.setpointTemperature, 24.5);
+    EXPECT_EQ(log.Count(INFO_LOG_LEVEL, "   # set temperature (0/0) done"), 12u) << "every command completes once";
 }
 
 TEST_F(ManagerTest, EachCommandLogsItsLineOnTheCallersThreadAndItsCompletion)
