@@ -145,8 +145,8 @@ void BaseStation::UpdateWebApi(const WebApiFactory& factory)
                       << _id << ": " << Oru::LogEntryFormatter(webApi.GetError()));
         return;
     }
-    // Requests still on their way to the old object are not sent.
-    CancelRequests();
+    // Writes still on their way to the old object are not sent.
+    CancelWrites();
     _webApi = std::move(webApi.GetValue());
     _unansweredPolls = 0;
 }
@@ -215,7 +215,7 @@ bool BaseStation::ResetDeviceInfo()
     }
     _serviceInfo.reset();
     _webApi.reset();
-    CancelRequests();
+    CancelWrites();
     // The station's error on the bus says why they are not sent.
     auto parked = std::move(_parkedWrites);
     _parkedWrites.clear();
@@ -269,7 +269,6 @@ void BaseStation::GetStatus(CancellationToken& token, OnErrorCallbackHandler cal
         return;
     }
     UpdateCredentials(*_webApi);
-    _pollForwarding = token.OnCancel([this]() { _pollToken.Cancel(); });
     _webApi->GetStatus(
         [station = GetWeakHandle(), callback, webApi = _webApi,
          serviceInfo = _serviceInfo](Oru::SystemResult<KeldraJson::StatusObject> result) {
@@ -279,7 +278,7 @@ void BaseStation::GetStatus(CancellationToken& token, OnErrorCallbackHandler cal
             }
             (*self)->OnStatusResponse(result, callback, serviceInfo, webApi);
         },
-        _pollToken);
+        token);
 }
 
 void BaseStation::OnStatusResponse(const Oru::SystemResult<KeldraJson::StatusObject>& result,
@@ -516,9 +515,8 @@ CancellationToken* BaseStation::WithdrawOlderWrite(const WriteKey& key)
     return &token;
 }
 
-void BaseStation::CancelRequests()
+void BaseStation::CancelWrites()
 {
-    _pollToken.Cancel();
     for (auto& entry : _writeTokens) {
         entry.second.Cancel();
     }

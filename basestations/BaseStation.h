@@ -160,9 +160,9 @@ private:
     // The token of the write to key; a write still on its way there is
     // withdrawn.
     CancellationToken* WithdrawOlderWrite(const WriteKey& key);
-    // Withdraws the poll and every write on their way: the web API object
-    // they were made on is replaced or gone.
-    void CancelRequests();
+    // Withdraws every write on its way: the web API object it was made on
+    // is replaced or gone.
+    void CancelWrites();
     void OnWriteCancelled(const std::shared_ptr<IKeldraWebApi>& webApi, const OnErrorCallbackHandler& callback);
     // False while the parked writes are sent again: then the write ends.
     bool ParkUntilNextStatus(const WriteKey& key, ParkedWrite parked);
@@ -183,9 +183,6 @@ private:
     TimerFactory _timerFactory;
     OptimisticWriteValueManager _optimisticWriteValues;
     std::map<WriteKey, CancellationToken> _writeTokens;
-    // The poll on its way; cancelled with the polling handler's token.
-    CancellationToken _pollToken;
-    CancellationToken::Registration _pollForwarding;
     std::map<WriteKey, ParkedWrite> _parkedWrites;
     bool _sendingParkedWrites = false;
     unsigned _unansweredPolls = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <boost/asio/error.hpp>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ApplicationFixture.h"
@@ -88,6 +89,13 @@ public:
         return holdings;
     }
 
+    // The last value sent on the CO.
+    std::string Last(int co)
+    {
+        const auto sent = fixture.host.SentOn(co);
+        return sent.empty() ? lastOnBus[co] : sent.back();
+    }
+
     // Keeps the last value sent on each CO and forgets the records.
     void CollectBus()
     {
@@ -153,37 +161,41 @@ TEST(LongRunTest, ADayOfFailingStationsLeavesNothingBehindAndTheStationsLastValu
     float lastSent[2] = {0, 0};
     std::vector<Holdings> hourly;
 
-    for (int hour = 0; hour < 24; ++hour) {
-        for (int minute = 0; minute < 60; ++minute) {
-            // Each station fails once an hour for three minutes, a fault of
-            // another kind each time; while the other one may fail too.
-            for (std::size_t station = 0; station < 2; ++station) {
-                const int start = station == 0 ? 10 : 12;
-                if (minute == start) {
-                    day.Set(station, faults[(hour + station) % 4]);
-                } else if (minute == start + 3) {
-                    day.Set(station, Fault::None);
-                }
+    // Each station fails once an hour for three minutes, with a fault of
+    // another kind each time; the two faults overlap for a minute.
+    const int faultStart[] = {10 * 60, 12 * 60};
+    const int faultLength = 3 * 60;
+    const int step = 5;
+    for (int second = 0; second < 24 * 3600; second += step) {
+        const int hour = second / 3600;
+        const int ofHour = second % 3600;
+        for (std::size_t station = 0; station < 2; ++station) {
+            if (ofHour == faultStart[station]) {
+                day.Set(station, faults[(hour + station) % 4]);
+            } else if (ofHour == faultStart[station] + faultLength) {
+                day.Set(station, Fault::None);
+            } else if (ofHour == faultStart[station] + 20) {
+                // Whatever the fault, it is on the bus within 20 s.
+                EXPECT_EQ(day.Last(501), "501 switch true") << "hour " << hour << ", station " << station + 1;
+                EXPECT_THAT(day.Last(502), ::testing::AnyOf("502 text CommError", "502 text MissingBaseSta"));
             }
-            if (minute == 0) {
-                for (std::size_t station = 0; station < 2; ++station) {
-                    auto status = fixture.stations[station].status;
-                    status.rooms[thermostat1[station].room].thermostat->roomTemperature = 18.0 + (hour % 7) * 0.5;
-                    day.Report(station, status);
-                }
+            if (ofHour == 0) {
+                auto status = fixture.stations[station].status;
+                status.rooms[thermostat1[station].room].thermostat->roomTemperature = 18.0 + (hour % 7) * 0.5;
+                day.Report(station, status);
             }
             // Setpoints from the bus, some of them while a station fails.
-            if (minute % 7 == 3) {
-                for (std::size_t station = 0; station < 2; ++station) {
-                    lastSent[station] = 16.0f + static_cast<float>((hour * 60 + minute + 5 * station) % 17) * 0.5f;
-                    fixture.app->OnValueReceived(thermostat1[station].setpointInput, lastSent[station]);
-                }
+            if (ofHour % 420 == 180) {
+                lastSent[station] = 16.0f + static_cast<float>((second / 60 + 5 * station) % 17) * 0.5f;
+                fixture.app->OnValueReceived(thermostat1[station].setpointInput, lastSent[station]);
             }
-            fixture.clock.Advance(boost::chrono::minutes(1));
         }
-        hourly.push_back(day.Measure());
-        day.CollectBus();
-        EXPECT_EQ(hourly.back(), hourly.front()) << "after hour " << hour + 1;
+        fixture.clock.Advance(boost::chrono::seconds(step));
+        if (ofHour + step == 3600) {
+            hourly.push_back(day.Measure());
+            day.CollectBus();
+            EXPECT_EQ(hourly.back(), hourly.front()) << "after hour " << hour + 1;
+        }
     }
 
     RecordProperty("holdings", ::testing::PrintToString(hourly.front()));
