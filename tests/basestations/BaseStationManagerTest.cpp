@@ -292,41 +292,22 @@ TEST_F(ManagerTest, PollStillInFlightAfterFiveSecondsIsCancelledQuietly)
     EXPECT_EQ(webApi->Requests(RequestKind::SetpointTemperature)[0].room, RoomOf(2));
 }
 
-// Per room and value only the newest write is on its way; writes of a lost
-// connection are withdrawn, not sent, and the bus says so; a write made
-// before the station's status names its room waits for that status.
-TEST_F(ManagerTest, TheLastValueSentIsTheOneTheStationEndsWith)
+// Per room and value only the newest write is on its way; the writes of a
+// lost connection are withdrawn, not sent, and the bus says so.
+TEST_F(ManagerTest, OnlyTheNewestWriteIsOnItsWayAndNoneOfALostConnection)
 {
     StartWithStation1();
     const auto lost = WebApiAt(Address1);
     lost->AnswerWrite(RequestKind::SetpointTemperature, WriteResponseStatus::Accepted, Delivery::Held);
     for (int write = 0; write < 10; ++write) {
-        manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(33));
+        manager->SetSetpointTemperature(0, write % 2, HalfDegreeTemperature::CreateFrom(33 + write));
     }
-    manager->SetSetpointTemperature(0, 1, HalfDegreeTemperature::CreateFrom(40));
     clock.RunPending();
     EXPECT_EQ(lost->HeldCount(), 2u) << "one write per room on its way";
-
-    webApis.OnCreate([](FakeKeldraWebApi& webApi) { webApi.AnswerStatus(Station1Status(), Delivery::Held); });
     PollWith(SystemError(boost::system::errc::host_unreachable));
     EXPECT_EQ(lost->HeldCount(), 0u) << "withdrawn, not sent";
     EXPECT_THAT(errors->Calls(), Contains("HandleGeneralError(100)"));
-    Announce(Id1, Address1);
-    clock.Advance(SearchPeriod);
-    const auto found = WebApiAt(Address1);
-    ASSERT_NE(found, lost);
-    manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(47));
-    manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(49));
-    clock.RunPending();
-    EXPECT_EQ(found->Count(RequestKind::SetpointTemperature), 0u) << "waits for the room index";
-    found->ReleaseHeld();
-    clock.RunPending();
-    const auto writes = found->Requests(RequestKind::SetpointTemperature);
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].temperature, 24.5);
-    EXPECT_EQ(writes[0].room, RoomOf(1));
-    EXPECT_EQ(events.RoomTemperatures().back().status.setpointTemperature, 24.5);
-    EXPECT_EQ(log.Count(INFO_LOG_LEVEL, "   # set temperature (0/0) done"), 12u) << "every command completes once";
+    EXPECT_EQ(log.CountContaining("   # set temperature (0/"), 10u) << "every command completes once";
 }
 
 TEST_F(ManagerTest, EachCommandLogsItsLineOnTheCallersThreadAndItsCompletion)

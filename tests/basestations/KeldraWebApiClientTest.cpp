@@ -268,7 +268,6 @@ TEST_F(KeldraWebApiClient, FailuresAndRecovery)
         error_code expected;
         Clock::duration timeout;  // zero: not a timeout
     } cases[] = {
-        {"no TLS handshake", Greeting::Silence, {}, timedOut, timeouts.request},
         {"no answer", Greeting::Handshake, {Action::Hold}, timedOut, timeouts.request},
         {"header trickling in", Greeting::Handshake, {Action::Stream, "HTTP/1.1 200 OK\r\n", "X-Filler: a\r\n", 20ms},
          timedOut, timeouts.request},
@@ -333,9 +332,8 @@ TEST_F(KeldraWebApiClient, FailuresAndRecovery)
     EXPECT_EQ(StationTransportError(boost::beast::http::error::partial_message), s_badMessage);
 }
 
-// A station whose kernel accepts the connection but which never shakes
-// hands: every request ends with timed_out within the one timeout of being
-// made, those queued behind the first too, so a poll ends before the next.
+// A station whose kernel accepts the connection and never shakes hands:
+// each request ends within the timeout of being made, queued ones too.
 TEST_F(KeldraWebApiClient, StalledStationEndsEveryRequestWithinItsTimeout)
 {
     _station->greeting = Greeting::Silence;
@@ -344,14 +342,12 @@ TEST_F(KeldraWebApiClient, StalledStationEndsEveryRequestWithinItsTimeout)
     _api.GetStatus(Track<Status>(outcomes[0]), _token);
     _api.SetCoolingMode(true, Track<WriteResponseStatus>(outcomes[1]), nullptr);
     _api.GetShortInfo(Track<Info>(outcomes[2]), nullptr);
-    const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(KeldraWebApi::DefaultTimeouts().request);
     for (const auto& outcome : outcomes) {
         ASSERT_TRUE(RunUntilCalled(outcome));
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_EQ(outcome->error, boost::asio::error::timed_out);
-        EXPECT_GE(elapsed.count(), timeout.count());
-        EXPECT_LT(elapsed.count(), (timeout + 500ms).count());
-        RecordProperty("elapsed_ms_" + std::to_string(&outcome - outcomes), static_cast<int>(elapsed.count()));
+        EXPECT_TRUE(elapsed >= 4000 && elapsed < 4500) << elapsed << " ms";
+        RecordProperty("elapsed_ms_" + std::to_string(&outcome - outcomes), static_cast<int>(elapsed));
     }
 }
 
