@@ -6,6 +6,7 @@
 #include <tuple>
 #include <utility>
 
+#include <boost/asio/error.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/error.hpp>
@@ -149,7 +150,10 @@ void BaseStation::UpdateWebApi(const WebApiFactory& factory)
                       << _id << ": " << Oru::LogEntryFormatter(webApi.GetError()));
         return;
     }
+    // Writes still on their way to the old object are not sent.
+    CancelWrites();
     _webApi = std::move(webApi.GetValue());
+    _unansweredPolls = 0;
 }
 
 void BaseStation::UpdateCredentials(IKeldraWebApi& webApi) const
@@ -244,6 +248,13 @@ bool BaseStation::ResetDeviceInfo()
     }
     _serviceInfo.reset();
     _webApi.reset();
+    CancelWrites();
+    // The station's error on the bus says why they are not sent.
+    auto parked = std::move(_parkedWrites);
+    _parkedWrites.clear();
+    for (const auto& entry : parked) {
+        entry.second.callback(_number, boost::none);
+    }
     UnSetSystemMaster();
     return true;
 }
@@ -300,15 +311,20 @@ void BaseStation::GetStatus(CancellationToken& token, OnErrorCallbackHandler cal
                 return;
             }
             (*self)->NoteStationKey(*webApi, result.GetError());
-            (*self)->OnStatusResponse(result, callback, serviceInfo);
+            (*self)->OnStatusResponse(result, callback, serviceInfo, webApi);
         },
         token);
 }
 
 void BaseStation::OnStatusResponse(const Oru::SystemResult<KeldraJson::StatusObject>& result,
                                    const OnErrorCallbackHandler& callback,
-                                   const std::shared_ptr<ServiceInfo>& serviceInfo)
+                                   const std::shared_ptr<ServiceInfo>& serviceInfo,
+                                   const std::shared_ptr<IKeldraWebApi>& webApi)
 {
+    if (webApi != _webApi) {
+        // The answer of a replaced or dropped web API object.
+        return;
+    }
     if (result.HasValue()) {
         OnStatus(result.GetValue(), callback);
         return;
@@ -316,6 +332,18 @@ void BaseStation::OnStatusResponse(const Oru::SystemResult<KeldraJson::StatusObj
     const auto error = result.GetError();
     ORU_LOG_ERROR("Failed to get status (" << _id << "/" << AddressText(serviceInfo)
                                            << "): " << Oru::LogEntryFormatter(error));
+    // Deliberate difference: polls that go unanswered again and again are a
+    // communication failure, not a general error that comes and goes.
+    const bool unanswered = error == CancellationToken::CancelledError() || error == boost::asio::error::timed_out;
+    _unansweredPolls = unanswered ? _unansweredPolls + 1 : 0;
+    if (_unansweredPolls >= UnansweredPollsOfAnUnreachableStation) {
+        ORU_LOG_ERROR("No answer to " << _unansweredPolls << " polls in a row (" << _id << "/"
+                                      << AddressText(serviceInfo) << ")");
+        _unansweredPolls = 0;
+        ResetMappings();
+        callback(_number, BaseStationState::CommunicationFailed);
+        return;
+    }
     if (error == CancellationToken::CancelledError()) {
         // Abandoned for the next poll: nothing to report.
         return;
@@ -327,6 +355,7 @@ void BaseStation::OnStatusResponse(const Oru::SystemResult<KeldraJson::StatusObj
 void BaseStation::OnStatus(const KeldraJson::StatusObject& status, const OnErrorCallbackHandler& callback)
 {
     ORU_LOG_DEBUG("@" << _id << ": Received status");
+    _unansweredPolls = 0;
     if (!status.system.serialNumber || !status.system.stationName) {
         ORU_LOG_WARN("Expect base station " << _number << " (" << _id << ") to break soon...");
     }
@@ -349,6 +378,15 @@ void BaseStation::OnStatus(const KeldraJson::StatusObject& status, const OnError
     }
 
     callback(_number, UpdateConfiguration(status));
+    // Deliberate difference: writes that waited for their room index go out
+    // now (or end, when the status does not name their room either).
+    auto parked = std::move(_parkedWrites);
+    _parkedWrites.clear();
+    _sendingParkedWrites = true;
+    for (const auto& entry : parked) {
+        entry.second.write(*this);
+    }
+    _sendingParkedWrites = false;
 
     const bool isSystemMaster = _isSystemMaster.load();
     _statusHandler.OnSystemStatus(_properties, status.system, isSystemMaster);
@@ -494,11 +532,57 @@ IKeldraWebApi::WriteHandler BaseStation::MakeWriteHandler(OnErrorCallbackHandler
         if (!self) {
             return;
         }
+        if (result.HasError() && result.GetError() == CancellationToken::CancelledError()) {
+            (*self)->OnWriteCancelled(webApi, callback);
+            return;
+        }
         if (onAnswer) {
             onAnswer(**self);
         }
         (*self)->OnWriteResponse(result, callback, publish);
     };
+}
+
+CancellationToken* BaseStation::WithdrawOlderWrite(const WriteKey& key)
+{
+    auto& token = _writeTokens[key];
+    token.Cancel();
+    return &token;
+}
+
+void BaseStation::CancelWrites()
+{
+    for (auto& entry : _writeTokens) {
+        entry.second.Cancel();
+    }
+}
+
+// Deliberate difference: a write withdrawn for a newer one of the same value
+// ends quietly; one whose web API object was replaced or dropped is not
+// sent, and the bus says so.
+void BaseStation::OnWriteCancelled(const std::shared_ptr<IKeldraWebApi>& webApi,
+                                   const OnErrorCallbackHandler& callback)
+{
+    if (webApi == _webApi) {
+        ORU_LOG_DEBUG("@" << _id << ": Write replaced by a newer one");
+        callback(_number, boost::none);
+        return;
+    }
+    ORU_LOG_ERROR("@" << _id << ": Write not sent, the connection to the base station was replaced");
+    callback(_number, BaseStationState::UnexpectedFailure);
+}
+
+bool BaseStation::ParkUntilNextStatus(const WriteKey& key, ParkedWrite parked)
+{
+    if (_sendingParkedWrites) {
+        return false;
+    }
+    auto& slot = _parkedWrites[key];
+    if (slot.callback) {
+        slot.callback(_number, boost::none);
+    }
+    slot = std::move(parked);
+    return true;
 }
 
 void BaseStation::OnWriteResponse(const Oru::SystemResult<WriteResponseStatus>& result,
@@ -560,6 +644,16 @@ void BaseStation::SetSetpointTemperature(std::size_t thermostat, const HalfDegre
     if (ReportMissingWebApi(callback)) {
         return;
     }
+    // Deliberate difference: without a room index (the station's status
+    // not read yet) the write waits for the next status.
+    if (!element->GetRoomIndex() &&
+        ParkUntilNextStatus({WriteTarget::SetpointOfRoom, static_cast<unsigned>(thermostat)},
+                            {[thermostat, temperature, callback](BaseStation& station) {
+                                 station.SetSetpointTemperature(thermostat, temperature, callback);
+                             },
+                             callback})) {
+        return;
+    }
     if (!element->GetRoomIndex()) {
         ORU_LOG_ERROR("Cannot set temperature setpoint of thermostat " << thermostat + 1 << " (" << element->GetID()
                                                                        << "). Missing mapping to room index");
@@ -586,7 +680,7 @@ void BaseStation::SetSetpointTemperature(std::size_t thermostat, const HalfDegre
                                  station._statusHandler.OnRoomTemperatureStatus(station._properties, *value);
                              }
                          }),
-        nullptr);
+        WithdrawOlderWrite({WriteTarget::SetpointOfRoom, room.Value()}));
 }
 
 void BaseStation::SetPowerLevelValue(std::size_t actorModule, const PowerLevel& level, OnErrorCallbackHandler callback)
@@ -609,6 +703,14 @@ void BaseStation::WritePowerLevel(std::size_t actorModule, PowerLevel level,
         return;
     }
     const auto& element = _properties.GetActorModuleMapping().at(actorModule);
+    if (!element.GetRoomIndex() &&
+        ParkUntilNextStatus({WriteTarget::PowerLevelOfRoom, static_cast<unsigned>(actorModule)},
+                            {[actorModule, level, percentage, callback](BaseStation& station) {
+                                 station.WritePowerLevel(actorModule, level, percentage, callback);
+                             },
+                             callback})) {
+        return;
+    }
     if (!element.GetRoomIndex()) {
         ORU_LOG_ERROR("Cannot set power level setpoint of actor module "
                       << actorModule + 1 << " (" << element.GetActorModuleNumber()
@@ -650,7 +752,7 @@ void BaseStation::WritePowerLevel(std::size_t actorModule, PowerLevel level,
                                  slotCombiner->second.ResetPendingOperations();
                              }
                          }),
-        nullptr);
+        WithdrawOlderWrite({WriteTarget::PowerLevelOfRoom, room.Value()}));
 }
 
 PowerLevelStepCombiner& BaseStation::StepCombinerOf(std::size_t actorModule, const OnErrorCallbackHandler& callback)
@@ -732,7 +834,7 @@ void BaseStation::SetLeavingHome(bool active, const boost::optional<boost::posix
                                                      station._statusHandler.OnLeavingHomeStatus(*value);
                                                  }
                                              }),
-                            nullptr);
+                            WithdrawOlderWrite({WriteTarget::LeavingHome, 0}));
 }
 
 void BaseStation::SetCoolingMode(bool cooling, OnErrorCallbackHandler callback)
@@ -753,7 +855,7 @@ void BaseStation::SetCoolingMode(bool cooling, OnErrorCallbackHandler callback)
                                                                                                 *value);
                                                  }
                                              }),
-                            nullptr);
+                            WithdrawOlderWrite({WriteTarget::CoolingMode, 0}));
 }
 
 }  // namespace Keldra

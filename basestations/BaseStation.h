@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/io_service.hpp>
@@ -124,7 +125,22 @@ public:
     }
     const BaseStationProperties& GetProperties() const { return _properties; }
 
+    // Polls in a row that got no answer (timed out, or abandoned for the
+    // next poll) after which the station counts as unreachable.
+    static constexpr unsigned UnansweredPollsOfAnUnreachableStation = 3;
+
 private:
+    // What a write changes at the station: at most one write per target is
+    // on its way; a newer one withdraws the older.
+    enum class WriteTarget { SetpointOfRoom, PowerLevelOfRoom, LeavingHome, CoolingMode };
+    using WriteKey = std::pair<WriteTarget, unsigned>;  // with the room, or 0
+    // A write waiting for the room index of its thermostat or actor module
+    // (keyed by their index), sent again after the next status.
+    struct ParkedWrite {
+        Oru::function<void(BaseStation&)> write;
+        OnErrorCallbackHandler callback;
+    };
+
     // What an accepted write publishes.
     using PublishAccepted = Oru::function<void(BaseStation&)>;
     // Run on every answer to a write, before it is looked at.
@@ -140,12 +156,22 @@ private:
     void OnFirmwareResponse(const Oru::SystemResult<KeldraJson::BaseStationShortInfoMessage>& result,
                             const FirmwareCheckResultHandler& handler, const std::shared_ptr<ServiceInfo>& serviceInfo);
     void OnStatusResponse(const Oru::SystemResult<KeldraJson::StatusObject>& result,
-                          const OnErrorCallbackHandler& callback, const std::shared_ptr<ServiceInfo>& serviceInfo);
+                          const OnErrorCallbackHandler& callback, const std::shared_ptr<ServiceInfo>& serviceInfo,
+                          const std::shared_ptr<IKeldraWebApi>& webApi);
     void OnStatus(const KeldraJson::StatusObject& status, const OnErrorCallbackHandler& callback);
     void WritePowerLevel(std::size_t actorModule, PowerLevel level, boost::optional<std::uint8_t> percentage,
                          const OnErrorCallbackHandler& callback);
     IKeldraWebApi::WriteHandler MakeWriteHandler(OnErrorCallbackHandler callback, PublishAccepted publish,
                                                  AnswerHook onAnswer = AnswerHook()) const;
+    // The token of the write to key; a write still on its way there is
+    // withdrawn.
+    CancellationToken* WithdrawOlderWrite(const WriteKey& key);
+    // Withdraws every write on its way: the web API object it was made on
+    // is replaced or gone.
+    void CancelWrites();
+    void OnWriteCancelled(const std::shared_ptr<IKeldraWebApi>& webApi, const OnErrorCallbackHandler& callback);
+    // False while the parked writes are sent again: then the write ends.
+    bool ParkUntilNextStatus(const WriteKey& key, ParkedWrite parked);
     void OnWriteResponse(const Oru::SystemResult<WriteResponseStatus>& result, const OnErrorCallbackHandler& callback,
                          const PublishAccepted& publish);
     PowerLevelStepCombiner& StepCombinerOf(std::size_t actorModule, const OnErrorCallbackHandler& callback);
@@ -162,6 +188,10 @@ private:
     std::map<unsigned, PowerLevelStepCombiner> _stepCombiners;
     TimerFactory _timerFactory;
     OptimisticWriteValueManager _optimisticWriteValues;
+    std::map<WriteKey, CancellationToken> _writeTokens;
+    std::map<WriteKey, ParkedWrite> _parkedWrites;
+    bool _sendingParkedWrites = false;
+    unsigned _unansweredPolls = 0;
 
     const BaseStationNumber _number;
     const BaseStationIdString _id;

@@ -22,15 +22,14 @@ class KeldraWebApi final : public IKeldraWebApi {
 public:
     class Implementation;
 
-    // How long connecting, the TLS handshake, and one request (sending it
-    // and reading the whole answer) may take; past it the request fails
-    // with timed_out.
+    // How long one request may take from the moment it is made: waiting
+    // for the requests before it, connecting, the TLS handshake, sending it
+    // and reading the whole answer. Past it the request fails with
+    // timed_out.
     struct Timeouts {
-        std::chrono::steady_clock::duration connect;
-        std::chrono::steady_clock::duration handshake;
         std::chrono::steady_clock::duration request;
     };
-    // 5 s to connect, 5 s for the handshake, 4 s per request.
+    // 4 s: a poll ends before the next one is due 5 s later.
     static Timeouts DefaultTimeouts();
 
     // A web API object for one station; requests run on the io_service, and

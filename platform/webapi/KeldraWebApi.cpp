@@ -4,6 +4,7 @@
 #include "basestations/KeldraWebApi.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/beast/http/status.hpp>
@@ -76,7 +78,8 @@ public:
           _host(HostField(parameters.endpoint)),
           _credentials(std::move(parameters.credentials)),
           _trustedStationKey(std::move(parameters.trustedStationKey)),
-          _limits{timeouts.connect, timeouts.handshake, timeouts.request, s_headerLimit, s_bodyLimit}
+          _requestTimeout(timeouts.request),
+          _limits{s_headerLimit, s_bodyLimit}
     {
     }
 
@@ -130,6 +133,7 @@ private:
         Finish finish;
         CancellationToken::Registration registration;
         bool resent = false;
+        std::chrono::steady_clock::time_point deadline;
     };
 
     StationConnection::Request BuildRequest(http::verb method, const std::string& target, std::string body) const
@@ -157,6 +161,7 @@ private:
         pending.id = _nextId++;
         pending.request = std::move(request);
         pending.finish = std::move(finish);
+        pending.deadline = std::chrono::steady_clock::now() + _requestTimeout;
         if (token != nullptr) {
             pending.registration = token->OnCancel([weakSelf = weak_from_this(), id = pending.id]() {
                 if (auto self = weakSelf.lock()) {
@@ -168,8 +173,16 @@ private:
         SendNext();
     }
 
+    // Requests wait in the order they were made and share one timeout, so
+    // the one in flight always has the earliest deadline: a queued request
+    // whose deadline passed behind it fails without being sent.
     void SendNext()
     {
+        while (!_inFlight && !_queue.empty() && _queue.front().deadline <= std::chrono::steady_clock::now()) {
+            auto expired = std::move(_queue.front());
+            _queue.pop_front();
+            expired.finish(boost::asio::error::timed_out, std::string());
+        }
         if (_inFlight || _queue.empty()) {
             return;
         }
@@ -184,7 +197,7 @@ private:
             _connection = std::make_shared<StationConnection>(_ioService, _context, _endpoint, _limits,
                                                               _handshakeCounter);
         }
-        _connection->Exchange(_inFlight->request,
+        _connection->Exchange(_inFlight->request, _inFlight->deadline,
                               [weakSelf = weak_from_this()](const std::string& fingerprint) {
                                   const auto self = weakSelf.lock();
                                   return self ? self->CheckStationKey(fingerprint)
@@ -267,6 +280,7 @@ private:
     boost::optional<Credentials> _credentials;
     boost::optional<std::string> _trustedStationKey;
     boost::optional<std::string> _presentedStationKey;
+    std::chrono::steady_clock::duration _requestTimeout;
     StationConnection::Limits _limits;
     std::shared_ptr<std::size_t> _handshakeCounter = std::make_shared<std::size_t>(0);
     std::uint64_t _nextId = 0;
@@ -328,7 +342,7 @@ KeldraWebApi::KeldraWebApi(std::shared_ptr<Implementation> implementation)
 
 KeldraWebApi::Timeouts KeldraWebApi::DefaultTimeouts()
 {
-    return Timeouts{std::chrono::seconds(5), std::chrono::seconds(5), std::chrono::seconds(4)};
+    return Timeouts{std::chrono::seconds(4)};
 }
 
 Oru::SystemResult<KeldraWebApi> KeldraWebApi::Create(boost::asio::io_service& ioService,

@@ -47,9 +47,12 @@ StationConnection::StationConnection(boost::asio::io_service& ioService,
 {
 }
 
-void StationConnection::Exchange(Request request, KeyCheck keyCheck, Completion completion)
+void StationConnection::Exchange(Request request, std::chrono::steady_clock::time_point deadline, KeyCheck keyCheck,
+                                 Completion completion)
 {
     ORU_ASSERT2(IsUsable());
+    // One deadline for every step of the exchange.
+    beast::get_lowest_layer(_stream).expires_at(deadline);
     _request = std::move(request);
     _keyCheck = std::move(keyCheck);
     _completion = std::move(completion);
@@ -73,9 +76,7 @@ void StationConnection::Close()
 
 void StationConnection::Connect()
 {
-    auto& socket = beast::get_lowest_layer(_stream);
-    socket.expires_after(_limits.connectTimeout);
-    socket.async_connect(_endpoint, beast::bind_front_handler(&StationConnection::OnConnect, shared_from_this()));
+    beast::get_lowest_layer(_stream).async_connect(_endpoint, beast::bind_front_handler(&StationConnection::OnConnect, shared_from_this()));
 }
 
 void StationConnection::OnConnect(boost::system::error_code error)
@@ -83,7 +84,6 @@ void StationConnection::OnConnect(boost::system::error_code error)
     if (error) {
         return Fail(error);
     }
-    beast::get_lowest_layer(_stream).expires_after(_limits.handshakeTimeout);
     _stream.async_handshake(boost::asio::ssl::stream_base::client,
                             beast::bind_front_handler(&StationConnection::OnHandshake, shared_from_this()));
 }
@@ -107,7 +107,6 @@ void StationConnection::Write()
     if (const auto refused = _keyCheck(_stationKey)) {
         return Fail(refused);
     }
-    beast::get_lowest_layer(_stream).expires_after(_limits.requestTimeout);
     http::async_write(_stream, _request, beast::bind_front_handler(&StationConnection::OnWrite, shared_from_this()));
 }
 

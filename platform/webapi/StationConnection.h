@@ -35,11 +35,8 @@ public:
     using KeyCheck = std::function<boost::system::error_code(const std::string& fingerprint)>;
 
     struct Limits {
-        std::chrono::steady_clock::duration connectTimeout;
-        std::chrono::steady_clock::duration handshakeTimeout;
-        std::chrono::steady_clock::duration requestTimeout;  // sending the request and reading the whole answer
-        std::size_t headerLimit;                             // bytes of the answer's status line and fields
-        std::size_t bodyLimit;                               // bytes of the answer's body
+        std::size_t headerLimit;  // bytes of the answer's status line and fields
+        std::size_t bodyLimit;    // bytes of the answer's body
     };
 
     // Each completed TLS handshake adds one to handshakeCounter.
@@ -51,9 +48,12 @@ public:
 
     // Sends the request, connecting and shaking hands first on a new
     // connection, and reads the answer; completion is called once, from a
-    // handler of the event loop, unless Close() comes first. One exchange at
-    // a time, and only while IsUsable().
-    void Exchange(Request request, KeyCheck keyCheck, Completion completion);
+    // handler of the event loop, unless Close() comes first. Whatever is not
+    // done by the deadline (connecting, the handshake, sending, the answer)
+    // fails with beast's timeout. One exchange at a time, and only while
+    // IsUsable().
+    void Exchange(Request request, std::chrono::steady_clock::time_point deadline, KeyCheck keyCheck,
+                  Completion completion);
 
     // Drops the connection and whatever is in flight without calling its
     // completion; the socket is closed at once, so no answer that was on its

@@ -134,6 +134,14 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
     const auto poll = [](Oru::SystemResult<KeldraJson::StatusObject> answer) -> Drive {
         return [answer](ManagerTest& test) { test.PollWith(answer); };
     };
+    const auto pollEach = [](std::vector<Oru::SystemResult<KeldraJson::StatusObject>> answers) -> Drive {
+        return [answers](ManagerTest& test) {
+            for (const auto& answer : answers) {
+                test.PollWith(answer);
+            }
+        };
+    };
+    const auto timedOut = SystemError(boost::system::errc::timed_out);
     const auto startWith = [](KeldraJson::StatusObject status) -> Drive {
         return [status](ManagerTest& test) {
             test.Recreate();
@@ -177,7 +185,20 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
          with({"UnSetBaseStationMissing(1)", "SetUnsupportedFirmware(1)"}, "HandleGeneralError(0)"), -1},
         {poll(boost::system::errc::make_error_code(boost::system::errc::bad_message)), badResponse, 0},
         {poll(make_error_code(BaseStationRequestError::UnusableMessage)), badResponse, 0},
-        {poll(SystemError(boost::system::errc::timed_out)), unexpected, 0},
+        {poll(timedOut), unexpected, 0},
+        // Unanswered three times in a row: unreachable.
+        {pollEach({timedOut, timedOut, timedOut}),
+         {"HandleGeneralError(100)", "HandleGeneralError(100)", "SetCommunicationError(1)", "HandleGeneralError(0)"}, 1},
+        {[](ManagerTest& test) {
+             test.WebApiAt(Address1)->AnswerStatus(Station1Status(), Delivery::Held);
+             test.clock.Advance(PollPeriod * 4);
+         },
+         communication, 1},
+        {pollEach({timedOut, timedOut, Station1Status(), timedOut}),
+         {"HandleGeneralError(100)", "HandleGeneralError(100)", "UnSetActorModuleMissing(1)",
+          "UnSetRoomThermostatMissing(1)", "UnSetInvalidCredentials(1)", "UnSetCommunicationError(1)",
+          "HandleGeneralError(0)", "HandleGeneralError(100)"},
+         0},
         {poll(make_error_code(BaseStationRequestError::Timeout)), unexpected, 0},
         {poll(boost::system::errc::make_error_code(boost::system::errc::connection_refused)), unexpected, 0},
         {poll(fatal), {"HandleGeneralError(1000)"}, 0},
@@ -295,6 +316,24 @@ TEST_F(ManagerTest, PollStillInFlightAfterFiveSecondsIsCancelledQuietly)
     clock.RunPending();
     ASSERT_EQ(webApi->Count(RequestKind::SetpointTemperature), 1u);
     EXPECT_EQ(webApi->Requests(RequestKind::SetpointTemperature)[0].room, RoomOf(2));
+}
+
+// Per room and value only the newest write is on its way; the writes of a
+// lost connection are withdrawn, not sent, and the bus says so.
+TEST_F(ManagerTest, OnlyTheNewestWriteIsOnItsWayAndNoneOfALostConnection)
+{
+    StartWithStation1();
+    const auto lost = WebApiAt(Address1);
+    lost->AnswerWrite(RequestKind::SetpointTemperature, WriteResponseStatus::Accepted, Delivery::Held);
+    for (int write = 0; write < 10; ++write) {
+        manager->SetSetpointTemperature(0, write % 2, HalfDegreeTemperature::CreateFrom(33 + write));
+    }
+    clock.RunPending();
+    EXPECT_EQ(lost->HeldCount(), 2u) << "one write per room on its way";
+    PollWith(SystemError(boost::system::errc::host_unreachable));
+    EXPECT_EQ(lost->HeldCount(), 0u) << "withdrawn, not sent";
+    EXPECT_THAT(errors->Calls(), Contains("HandleGeneralError(100)"));
+    EXPECT_EQ(log.CountContaining("   # set temperature (0/"), 10u) << "every command completes once";
 }
 
 TEST_F(ManagerTest, EachCommandLogsItsLineOnTheCallersThreadAndItsCompletion)

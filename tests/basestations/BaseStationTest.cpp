@@ -157,8 +157,10 @@ TEST_F(StationTest, UnusableRoomCountsAreBadResponsesThatResetTheMapping)
         EXPECT_EQ(events.Systems().size(), 1u);
         ASSERT_EQ(events.Errors().size(), 1u);
         EXPECT_EQ(events.Errors()[0].state.newErrors, 0x004);
+        // The write waits for the next status, which names no room either.
         manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(40));
         clock.RunPending();
+        PollWith(MakeStatus(rooms));
         EXPECT_EQ(log.Count(ERROR_LOG_LEVEL,
                             "Cannot set temperature setpoint of thermostat 1 (THERM001). Missing mapping to room index"),
                   1u);
@@ -352,12 +354,15 @@ TEST_F(StationTest, WritesWithoutWebApiMappingOrThermostatId)
     manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(40));
     manager->SetPowerLevelValue(0, 0, PowerLevel::CreateFrom(2));
     clock.RunPending();
-    EXPECT_THAT(Messages(ERROR_LOG_LEVEL),
-                ElementsAre("Cannot set temperature setpoint of thermostat 1 (THERM001). Missing mapping to room index",
-                            "Cannot set power level setpoint of actor module 1 (3). Missing mapping to room index"));
     EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::SetpointTemperature) +
                   WebApiAt(Address1)->Count(RequestKind::PowerLevel),
               0u);
+    // They wait for the status that names their rooms.
+    WebApiAt(Address1)->ReleaseHeld();
+    clock.RunPending();
+    EXPECT_THAT(Messages(ERROR_LOG_LEVEL), IsEmpty());
+    EXPECT_EQ(WebApiAt(Address1)->Requests(RequestKind::SetpointTemperature).at(0).room, RoomOf(1));
+    EXPECT_EQ(WebApiAt(Address1)->Requests(RequestKind::PowerLevel).at(0).room, RoomOf(3));
 }
 
 TEST_F(StationTest, LeavingHomeWriteIsPublishedWhileTheStationIsMaster)

@@ -285,7 +285,7 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     const std::string trustedKey = trusted.str(1);
     EXPECT_EQ(0600, static_cast<int>(boost::filesystem::status(keyFile).permissions()));
     const std::string keyRows = "//tbody[@id='station-key-rows']";
-    EXPECT_THAT(awaitText(keyRows, trustedKey), HasSubstr("KLD0000001"));
+    EXPECT_THAT(browser.AwaitText(keyRows, trustedKey), HasSubstr("KLD0000001"));
 
     // Another station with a key of its own takes over the address and the
     // name: it gets no request, so neither user name nor password.
@@ -303,15 +303,15 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
 
     // Accepted on the page, the new key is trusted: the plug-in polls the
     // station again, with the credentials.
-    command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+    browser.Command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
     std::smatch refusal;
     const std::string refusedLine = host->MatchingLines(refused, beforeHostile).front();
     ASSERT_TRUE(std::regex_search(refusedLine, refusal, refused));
     const std::string presented = refusal.str(1);
-    EXPECT_THAT(awaitText(keyRows, presented), HasSubstr("Another key"));
+    EXPECT_THAT(browser.AwaitText(keyRows, presented), HasSubstr("Another key"));
     const std::size_t beforeAccept = host->Output().size();
-    command("POST", "/element/" + find(keyRows + "//button") + "/click", "{}");
-    EXPECT_EQ("The new key of base station KLD0000001 is trusted.", awaitText("//*[@id='status']", "trusted"));
+    browser.Click(keyRows + "//button");
+    EXPECT_EQ("The new key of base station KLD0000001 is trusted.", browser.AwaitText("//*[@id='status']", "trusted"));
     EXPECT_THAT(ReadFile(keyFile), AllOf(HasSubstr(presented), Not(HasSubstr(trustedKey))));
     ASSERT_TRUE(host->WaitForLine(std::regex("@KLD0000001: Received status"), beforeAccept, Seconds(60)))
         << host->Output().substr(beforeAccept);
