@@ -7,6 +7,7 @@
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <utf8/core.h>
 
 #include "basestations/BaseStationRequestError.h"
 
@@ -48,7 +49,9 @@ bool ReadString(const Value& value, std::string& target)
         return false;
     }
     target.assign(value.GetString(), value.GetStringLength());
-    return true;
+    // The parser checks the raw bytes only: a lone surrogate escape such as
+    // "\udfff" becomes bytes that are no UTF-8.
+    return utf8::is_valid(target.begin(), target.end());
 }
 
 bool ReadBool(const Value& value, bool& target)
