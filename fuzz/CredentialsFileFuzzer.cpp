@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
 #include "OruLogging.h"
@@ -14,23 +15,37 @@
 
 namespace {
 
+// In memory where there is /dev/shm: the file is written for every input.
 std::string TemporaryDirectory()
 {
-    char directory[] = "/tmp/keldra-fuzz-credentials-XXXXXX";
-    if (::mkdtemp(directory) == nullptr) {
-        std::abort();
+    for (std::string directory : {"/dev/shm/keldra-fuzz-credentials-XXXXXX", "/tmp/keldra-fuzz-credentials-XXXXXX"}) {
+        if (::mkdtemp(&directory[0]) != nullptr) {
+            return directory;
+        }
     }
-    return directory;
+    std::abort();
 }
+
+// Removed again when the fuzzer ends.
+struct TemporaryFile {
+    boost::filesystem::path directory = TemporaryDirectory();
+    boost::filesystem::path path = directory / "orubasestationconfig.json";
+    ~TemporaryFile()
+    {
+        boost::system::error_code ignored;
+        boost::filesystem::remove_all(directory, ignored);
+    }
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const boost::filesystem::path path = [] {
+    static const TemporaryFile file = [] {
         Oru::GetGlobalDefaultLogger().setLogLevel(log4cplus::OFF_LOG_LEVEL);
-        return boost::filesystem::path(TemporaryDirectory()) / "orubasestationconfig.json";
+        return TemporaryFile();
     }();
+    const auto& path = file.path;
     std::ofstream(path.string(), std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     // A new reader each time, so that no input depends on the ones before.

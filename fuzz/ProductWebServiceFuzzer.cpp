@@ -20,23 +20,37 @@ namespace {
 
 class CommonWebService final : public Oru::ICommonWebService {};
 
+// In memory where there is /dev/shm: the file is written for every input.
 std::string TemporaryDirectory()
 {
-    char directory[] = "/tmp/keldra-fuzz-product-web-service-XXXXXX";
-    if (::mkdtemp(directory) == nullptr) {
-        std::abort();
+    for (std::string directory : {"/dev/shm/keldra-fuzz-product-web-service-XXXXXX", "/tmp/keldra-fuzz-product-web-service-XXXXXX"}) {
+        if (::mkdtemp(&directory[0]) != nullptr) {
+            return directory;
+        }
     }
-    return directory;
+    std::abort();
 }
+
+// Removed again when the fuzzer ends.
+struct TemporaryFile {
+    boost::filesystem::path directory = TemporaryDirectory();
+    boost::filesystem::path path = directory / "orubasestationconfig.json";
+    ~TemporaryFile()
+    {
+        boost::system::error_code ignored;
+        boost::filesystem::remove_all(directory, ignored);
+    }
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const boost::filesystem::path path = [] {
+    static const TemporaryFile file = [] {
         Oru::GetGlobalDefaultLogger().setLogLevel(log4cplus::OFF_LOG_LEVEL);
-        return boost::filesystem::path(TemporaryDirectory()) / "orubasestationconfig.json";
+        return TemporaryFile();
     }();
+    const auto& path = file.path;
     if (size == 0) {
         return 0;
     }
