@@ -154,10 +154,11 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
          PollTimeout,
          [this] { ASSERT_EQ(0, _lab->Script({"avahi", "st1", "stop"}).status); },
          [this] { ASSERT_EQ(0, _lab->Script({"avahi", "st1", "start"}).status); }},
-        // The station goes, and comes back at another address.
+        // The station goes, and comes back at another address: meanwhile
+        // its address is unreachable.
         {"station back at another address",
          {},
-         commError,
+         Station1Error(1, "MissingBaseSta"),
          PollTimeout,
          rediscovery,
          [this] {
@@ -259,6 +260,8 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
               << outcome.secondsToClear << " |\n";
     }
     std::cout << table.str();
+    // No row is a device error of the station: CO 97 stays false.
+    EXPECT_THAT(Lines(Bus(97, "bool true")), ::testing::IsEmpty());
     EXPECT_EQ(0, StopHost());
 }
 
