@@ -30,11 +30,11 @@ using Value = rapidjson::Value;
 using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
 
 // Iterative parsing keeps deeply nested input off the stack; the document's
-// pool allocator frees the tree without recursion. Full precision: the fast
-// number parser can miss the nearest double, so that a number written by
-// the encoder would not read back as the same value.
-constexpr unsigned s_parseFlags =
-    rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
+// pool allocator frees the tree without recursion. Not full precision: that
+// path of RapidJSON 1.1 has undefined behaviour on a zero with a large
+// exponent ("0e279"); the fast path may miss the nearest double by a unit
+// in the last place.
+constexpr unsigned s_parseFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
 
 boost::system::error_code Unusable() { return make_error_code(BaseStationRequestError::UnusableMessage); }
 
