@@ -213,6 +213,9 @@ void BaseStationManager::OnFirmwareCheckResult(std::size_t index, const Oru::Sys
         PostStateResult(number, BaseStationState::FirmwareUnsupported);
         return;
     }
+    // Deliberate: a station that reported an unsupported firmware before and
+    // passes now (updated) is no longer reported.
+    _errorHandler->UnSetUnsupportedFirmware(number);
     auto& station = *_baseStations.at(index);
     if (ElectSystemMaster(index)) {
         station.SetSystemMaster();

@@ -7,6 +7,7 @@
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
+#include <utf8/core.h>
 
 #include "basestations/BaseStationRequestError.h"
 
@@ -29,7 +30,10 @@ using Value = rapidjson::Value;
 using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
 
 // Iterative parsing keeps deeply nested input off the stack; the document's
-// pool allocator frees the tree without recursion.
+// pool allocator frees the tree without recursion. Not full precision: that
+// path of RapidJSON 1.1 has undefined behaviour on a zero with a large
+// exponent ("0e279"); the fast path may miss the nearest double by a unit
+// in the last place.
 constexpr unsigned s_parseFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
 
 boost::system::error_code Unusable() { return make_error_code(BaseStationRequestError::UnusableMessage); }
@@ -48,7 +52,9 @@ bool ReadString(const Value& value, std::string& target)
         return false;
     }
     target.assign(value.GetString(), value.GetStringLength());
-    return true;
+    // The parser checks the raw bytes only: a lone surrogate escape such as
+    // "\udfff" becomes bytes that are no UTF-8.
+    return utf8::is_valid(target.begin(), target.end());
 }
 
 bool ReadBool(const Value& value, bool& target)

@@ -35,7 +35,8 @@ TEST_F(ManagerTest, AnnouncedStationIsFoundCheckedElectedAndPolled)
     ASSERT_EQ(webApis.CreatedCount(), 1u);
     const auto webApi = webApis.Last();
     EXPECT_EQ(webApi->GetParameters().endpoint.port(), 443) << "whatever port the announcement names";
-    Calls expected{"HandleGeneralError(0)", "UnSetBaseStationMissing(1)"};
+    // A passed check takes back an unsupported firmware reported before.
+    Calls expected{"HandleGeneralError(0)", "UnSetBaseStationMissing(1)", "UnSetUnsupportedFirmware(1)"};
     expected.insert(expected.end(), Complete1.begin(), Complete1.end());
     EXPECT_EQ(errors->Calls(), expected);
     ASSERT_EQ(events.Systems().size(), 1u);

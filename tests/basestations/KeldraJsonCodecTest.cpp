@@ -77,6 +77,8 @@ TEST(KeldraJsonCodec, RejectsAStatusWithAnyUnfitMember)
         {"/system", nullptr}, {"/system", "[]"}, {"/system/date", nullptr}, {"/system/date", "240517"},
         {"/system/time", nullptr}, {"/system/cooling", nullptr}, {"/system/cooling", "0"}, {"/system/code", "[]"},
         {"/system/serialNumber", "42"}, {"/system/stationName", "null"}, {"/rooms", nullptr}, {"/rooms", "{}"},
+        // Lone surrogate escapes decode to bytes that are no UTF-8.
+        {"/system/serialNumber", R"("BS\udfff")"}, {"/rooms/0/thermostat/id", R"("TH\udc0012")"},
         {"/rooms/0", "1"}, {"/rooms/0/room", nullptr}, {"/rooms/0/room", "-1"}, {"/rooms/0/room", "4294967296"},
         {"/rooms/0/room", "1.0"}, {"/rooms/0/actors", nullptr}, {"/rooms/0/actors/0", "3"},
         {"/rooms/0/actors/0/number", nullptr}, {"/rooms/0/actors/0/number", "2147483648"},

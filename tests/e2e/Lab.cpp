@@ -108,6 +108,13 @@ void ChildProcess::Kill()
     WaitForExit(std::chrono::seconds(30));
 }
 
+void ChildProcess::Signal(int signal)
+{
+    if (!HasExited()) {
+        ::kill(_pid, signal);
+    }
+}
+
 bool ChildProcess::FindLine(const std::regex& pattern, std::size_t& from, std::string* line) const
 {
     for (std::size_t end; (end = _collected.find('\n', from)) != std::string::npos;) {

@@ -41,6 +41,8 @@ public:
     bool WriteLine(const std::string& line);
     // SIGKILL; returns once the process is gone.
     void Kill();
+    // Sends the signal while the process runs (SIGSTOP, SIGCONT ...).
+    void Signal(int signal);
     std::string Output() const
     {
         std::lock_guard<std::mutex> lock(_mutex);

@@ -1,0 +1,71 @@
+// The plug-in's product web service as the configuration page calls it.
+// The first byte chooses the request (even: "setBaseStationConfig", odd:
+// "getBaseStationConfig"), the rest is its JSON parameters. Every input
+// starts from the initial credentials file; a change is followed by a
+// listing, which reads the file the change wrote.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/path.hpp>
+#include <rapidjson/document.h>
+
+#include "OruLogging.h"
+#include "discovery/KeldraProductWebService.h"
+
+namespace {
+
+class CommonWebService final : public Oru::ICommonWebService {};
+
+// In memory where there is /dev/shm: the file is written for every input.
+std::string TemporaryDirectory()
+{
+    for (std::string directory : {"/dev/shm/keldra-fuzz-product-web-service-XXXXXX", "/tmp/keldra-fuzz-product-web-service-XXXXXX"}) {
+        if (::mkdtemp(&directory[0]) != nullptr) {
+            return directory;
+        }
+    }
+    std::abort();
+}
+
+// Removed again when the fuzzer ends.
+struct TemporaryFile {
+    boost::filesystem::path directory = TemporaryDirectory();
+    boost::filesystem::path path = directory / "orubasestationconfig.json";
+    ~TemporaryFile()
+    {
+        boost::system::error_code ignored;
+        boost::filesystem::remove_all(directory, ignored);
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const TemporaryFile file = [] {
+        Oru::GetGlobalDefaultLogger().setLogLevel(log4cplus::OFF_LOG_LEVEL);
+        return TemporaryFile();
+    }();
+    const auto& path = file.path;
+    if (size == 0) {
+        return 0;
+    }
+    rapidjson::Document parameters;
+    parameters.Parse<rapidjson::kParseIterativeFlag>(reinterpret_cast<const char*>(data) + 1, size - 1);
+    if (parameters.HasParseError()) {
+        return 0;
+    }
+    boost::system::error_code ignored;
+    boost::filesystem::remove(path, ignored);
+    CommonWebService common;
+    Keldra::KeldraProductWebService service(common, path);
+    if (data[0] % 2 == 0) {
+        static_cast<void>(service.HandleRequest("setBaseStationConfig", parameters));
+    }
+    static_cast<void>(service.HandleRequest("getBaseStationConfig", parameters));
+    return 0;
+}
