@@ -176,10 +176,15 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
                  ASSERT_EQ(0, result.status) << result.output;
              }
          },
-         [this] { _station1 = &StartStation("st1", "station1.json", {"--announce", "--address", "10.77.13.12"}); }},
+         [this] {
+             _station1 = &StartStation(
+                 "st1", "station1.json",
+                 {"--announce", "--address", "10.77.13.12", "--key-file", _directory + "/st1.key"});
+         }},
     };
 
-    _station1 = &StartStation("st1", "station1.json");
+    // Station 1 keeps its key when it is started again, as a real station does.
+    _station1 = &StartStation("st1", "station1.json", {"--announce", "--key-file", _directory + "/st1.key"});
     StartStation("st2", "station2.json");
     StartHost();
     std::size_t position = AwaitInOrder(0, {Station1Found, Station1Polled});
