@@ -205,19 +205,22 @@ boost::optional<BusValue> DecodeDateTime(const TelegramData& data, std::string& 
 
 boost::optional<TelegramData> EncodeDateTime(const ptime& value, std::string& note)
 {
-    const int year = value.is_special() ? 0 : static_cast<int>(value.date().year());
+    // The first moment of 2156 is 24:00 of the last day of 2155, as such a telegram decodes.
+    const bool endOfLastDay = !value.is_special() && value == ptime(date(2156, 1, 1));
+    const auto day = endOfLastDay ? date(2155, 12, 31) : value.date();
+    const int year = day.is_special() ? 0 : static_cast<int>(day.year());
     if (year < 1900 || year > 2155) {
         note = "19.001 carries the years 1900..2155 only";
         return boost::none;
     }
-    const auto day = value.date();
     const auto time = value.time_of_day();
+    const int hours = endOfLastDay ? 24 : static_cast<int>(time.hours());
     const int weekday = day.day_of_week() == 0 ? 7 : day.day_of_week().as_number();
     return TelegramData{0,
                         static_cast<std::uint8_t>(year - 1900),
                         static_cast<std::uint8_t>(day.month()),
                         static_cast<std::uint8_t>(day.day()),
-                        static_cast<std::uint8_t>(weekday << 5 | time.hours()),
+                        static_cast<std::uint8_t>(weekday << 5 | hours),
                         static_cast<std::uint8_t>(time.minutes()),
                         static_cast<std::uint8_t>(time.seconds()),
                         DateTimeFlag::NoWorkingDay,
