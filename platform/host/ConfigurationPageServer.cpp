@@ -530,4 +530,9 @@ unsigned short ConfigurationPageServer::GetPort() const { return _listener->GetP
 
 void ConfigurationPageServer::Close() { _listener->Close(); }
 
+ConfigurationPageServer::Response ConfigurationPageServer::Respond(const Request& request)
+{
+    return _listener->Handle(request);
+}
+
 }  // namespace Oru

@@ -60,6 +60,9 @@ public:
     unsigned short GetPort() const;
     // Stops accepting; requests still under way are answered 503.
     void Close();
+    // The answer a connection would send to the request (the fuzz target's
+    // way in, past the sockets).
+    Response Respond(const Request& request);
 
     class Listener;
 
