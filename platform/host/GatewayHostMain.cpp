@@ -22,7 +22,9 @@
 #include "EtsParameterFile.h"
 #include "GatewayHost.h"
 #include "HostOptions.h"
+#include "OruLogging.h"
 #include "PluginLibrary.h"
+#include "ServiceNotifier.h"
 
 namespace {
 
@@ -152,9 +154,10 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         return ExitBadSetup;
     }
 
-    BusConsole console(std::cout);
+    BusConsole console(std::cout, !options.daemon);
     GatewayHost host(std::move(parameters), options.configurationDirectory, console);
     boost::asio::io_service ioService;
+    ServiceNotifier service(ioService);
     int status = ExitClean;
     {
         std::unique_ptr<OruApp::IOruApp, DeleteApp> app(plugin->createOruApp(), DeleteApp{plugin->deleteOruApp});
@@ -208,20 +211,31 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         }
 
         if (running) {
-            auto stop = [&ioService, &console](const std::string& reason) {
+            auto stop = [&ioService, &console, &service](const std::string& reason) {
                 console.Print("Stopping (" + reason + ")\n");
+                service.Stopping();
                 ioService.stop();
             };
             signals.Wait(ioService, stop);
             auto deliver = [&app, &console](const DeliverValueCommand& command) { Deliver(*app, console, command); };
             auto quit = [stop]() { stop("quit"); };
-            auto input = options.scriptFile.empty()
-                             ? ConsoleInput::FromDescriptor(ioService, STDIN_FILENO, console, deliver, quit)
-                             : ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
-            input->Start();
-            console.Print("Running. Type 'help' for the console syntax.\n");
+            std::shared_ptr<ConsoleInput> input;
+            if (!options.scriptFile.empty()) {
+                input = ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
+            } else if (!options.daemon) {
+                input = ConsoleInput::FromDescriptor(ioService, STDIN_FILENO, console, deliver, quit);
+            }
+            if (input) {
+                input->Start();
+                console.Print("Running. Type 'help' for the console syntax.\n");
+            } else {
+                console.Print("Running.\n");
+            }
+            service.Ready();
             ioService.run();
-            input->Stop();
+            if (input) {
+                input->Stop();
+            }
             signals.Forget();
         }
 
@@ -252,7 +266,7 @@ int main(int argc, char** argv)
 
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string error;
-    const auto options = Oru::ParseHostOptions(arguments, error);
+    const auto options = Oru::LoadHostOptions(arguments, error);
     if (!options) {
         std::cerr << error << "\n\n" << Oru::HostUsage(argv[0]);
         return ExitBadSetup;
@@ -261,6 +275,9 @@ int main(int argc, char** argv)
         std::cout << Oru::HostUsage(argv[0]);
         return ExitClean;
     }
+    // Before the plug-in logs its first line.
+    const auto defaultLevel = options->daemon ? log4cplus::INFO_LOG_LEVEL : log4cplus::TRACE_LOG_LEVEL;
+    Oru::GetGlobalDefaultLogger().setLogLevel(options->logLevel.value_or(defaultLevel));
     try {
         return RunHost(*options, argv[0], signals);
     } catch (const std::exception& failure) {

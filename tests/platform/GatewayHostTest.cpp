@@ -1,4 +1,8 @@
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -361,6 +365,62 @@ TEST_F(GatewayHostProgram, RunsAScript)
               Record());
     EXPECT_TRUE(Contains(script.Output(), "script line 5: bad bool value 'maybe'")) << script.Output();
 
+}
+
+// The messages a service sends to systemd, as its notification socket gets them.
+class NotificationSocket {
+public:
+    explicit NotificationSocket(const boost::filesystem::path& path) : _fd(::socket(AF_UNIX, SOCK_DGRAM, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+        ::bind(_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    ~NotificationSocket() { ::close(_fd); }
+
+    // Every message until `last` arrives; stops after 60 s without one.
+    std::vector<std::string> ReadUntil(const std::string& last)
+    {
+        std::vector<std::string> messages;
+        pollfd wait{_fd, POLLIN, 0};
+        while ((messages.empty() || messages.back() != last) && ::poll(&wait, 1, 60000) == 1) {
+            char buffer[256];
+            const ssize_t size = ::recv(_fd, buffer, sizeof buffer, 0);
+            messages.emplace_back(buffer, static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+        }
+        return messages;
+    }
+
+private:
+    int _fd;
+};
+
+TEST_F(GatewayHostProgram, AsAServiceReadsNoConsoleAndReportsReadyWatchdogAndStopping)
+{
+    NotificationSocket notifications(_directory / "notify");
+    ::setenv("NOTIFY_SOCKET", (_directory / "notify").c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "100000", 1);
+    std::ofstream((_directory / "gateway.conf").string()) << "log-level = error\nhttp-port = 0\n";
+    HostProcess host(Arguments({"--daemon", "--config", (_directory / "gateway.conf").string()}), _directory);
+    ::unsetenv("NOTIFY_SOCKET");
+    ::unsetenv("WATCHDOG_USEC");
+    host.Write("37 byte 1\n");
+
+    auto messages = notifications.ReadUntil("WATCHDOG=1");
+    const auto next = notifications.ReadUntil("WATCHDOG=1");  // from the event loop's timer
+    messages.insert(messages.end(), next.begin(), next.end());
+    EXPECT_EQ((std::vector<std::string>{"READY=1", "WATCHDOG=1", "WATCHDOG=1"}), messages) << host.Errors();
+    EXPECT_EQ(200u, HttpRequest(PagePort(host.Output()), verb::get, "/").result_int());
+    host.Signal(SIGTERM);
+    const auto stopping = notifications.ReadUntil("STOPPING=1");
+    EXPECT_EQ("STOPPING=1", stopping.empty() ? "" : stopping.back());
+    EXPECT_EQ(0, host.Wait()) << host.Errors();
+    EXPECT_EQ((std::vector<std::string>{"createOruApp", _init, "Run", "CreateProductWebService", "Exit same host",
+                                        "deleteOruApp"}),
+              Record());
+    EXPECT_FALSE(Contains(host.Output(), "app->bus")) << host.Output();
+    EXPECT_TRUE(Contains(host.Output(), "LED error code 2")) << host.Output();
 }
 
 TEST_F(GatewayHostProgram, BadSetupEndsWithStatusTwoAndAFailedInitWithOne)
