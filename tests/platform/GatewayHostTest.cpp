@@ -181,8 +181,7 @@ public:
     HostProcess(const std::vector<std::string>& arguments, const boost::filesystem::path& directory)
         : _output(Fresh(directory / "output.txt")),
           _errors(Fresh(directory / "errors.txt")),
-          _child(GATEWAY_HOST_PROGRAM, arguments, process::std_in < _input, process::std_out > _output,
-                 process::std_err > _errors)
+          _child(Command(arguments), process::std_in < _input, process::std_out > _output, process::std_err > _errors)
     {
     }
 
@@ -211,6 +210,17 @@ public:
     }
 
 private:
+    // The program, through the emulator that runs the tests of a cross build.
+    static std::vector<std::string> Command(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> command = {GATEWAY_HOST_PROGRAM};
+        if (!std::string(GATEWAY_HOST_EMULATOR).empty()) {
+            command.insert(command.begin(), GATEWAY_HOST_EMULATOR);
+        }
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        return command;
+    }
+
     const boost::filesystem::path _output;
     const boost::filesystem::path _errors;
     process::opstream _input;
