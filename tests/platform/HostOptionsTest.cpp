@@ -70,20 +70,4 @@ TEST_F(HostOptionsFile, ErrorsNameTheFileOrTheOption)
     EXPECT_EQ("cannot read the configuration file '/nonexistent/gateway.conf'", _error);
 }
 
-TEST(HostOptions, LogLevelsByName)
-{
-    const std::pair<const char*, log4cplus::LogLevel> cases[] = {
-        {"trace", log4cplus::TRACE_LOG_LEVEL}, {"debug", log4cplus::DEBUG_LOG_LEVEL},
-        {"info", log4cplus::INFO_LOG_LEVEL},   {"warning", log4cplus::WARN_LOG_LEVEL},
-        {"error", log4cplus::ERROR_LOG_LEVEL},
-    };
-    std::string error;
-    for (const auto& [name, level] : cases) {
-        const auto options = ParseHostOptions({"--log-level", name}, error);
-        ASSERT_TRUE(options) << error;
-        EXPECT_EQ(level, options->logLevel.value_or(log4cplus::OFF_LOG_LEVEL)) << name;
-    }
-    EXPECT_FALSE(ParseHostOptions({"--log-level", "INFO"}, error));
-}
-
 }  // namespace
