@@ -26,7 +26,7 @@ std::string Now()
 
 }  // namespace
 
-BusConsole::BusConsole(std::ostream& output) : _output(output) {}
+BusConsole::BusConsole(std::ostream& output, bool showValues) : _output(output), _showValues(showValues) {}
 
 void BusConsole::PrintSent(int co, const BusValue& value) { PrintValue("app->bus", co, value); }
 
@@ -44,6 +44,9 @@ void BusConsole::Print(const std::string& text)
 
 void BusConsole::PrintValue(const char* direction, int co, const BusValue& value)
 {
+    if (!_showValues) {
+        return;
+    }
     PrintTimed(std::string(direction) + " CO " + std::to_string(co) + " (" + DescribeCommunicationObject(co) + ") " +
                BusValueTypeName(value) + " " + FormatBusValue(value));
 }

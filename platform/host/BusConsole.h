@@ -13,7 +13,8 @@ namespace Oru {
 
 class BusConsole {
 public:
-    explicit BusConsole(std::ostream& output);
+    // Without `showValues` (the service) the values are not printed.
+    explicit BusConsole(std::ostream& output, bool showValues = true);
 
     // "18:00:01.234 app->bus CO 3 (station 1, thermostat 1, room temperature) float 21.5"
     void PrintSent(int co, const BusValue& value);
@@ -32,6 +33,7 @@ private:
 
     std::mutex _mutex;
     std::ostream& _output;
+    const bool _showValues;
 };
 
 }  // namespace Oru

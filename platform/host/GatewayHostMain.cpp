@@ -27,6 +27,7 @@
 #include "LogRing.h"
 #include "OruLogging.h"
 #include "PluginLibrary.h"
+#include "ServiceNotifier.h"
 
 namespace {
 
@@ -165,7 +166,7 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         return ExitBadSetup;
     }
 
-    BusConsole console(std::cout);
+    BusConsole console(std::cout, !options.daemon);
     GatewayHost host(std::move(parameters), options.configurationDirectory, console);
     // The last log lines for the page's diagnostics; the plug-in's error
     // lines tell the live view which station an error concerns.
@@ -185,6 +186,7 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
                               }
                           });
     }
+    ServiceNotifier service(ioService);
     int status = ExitClean;
     {
         std::unique_ptr<OruApp::IOruApp, DeleteApp> app(plugin->createOruApp(), DeleteApp{plugin->deleteOruApp});
@@ -246,22 +248,33 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         }
 
         if (running) {
-            auto stop = [&ioService, &console](const std::string& reason) {
+            auto stop = [&ioService, &console, &service](const std::string& reason) {
                 console.Print("Stopping (" + reason + ")\n");
+                service.Stopping();
                 ioService.stop();
             };
             signals.Wait(ioService, stop);
             auto deliver = [&app, &console](const DeliverValueCommand& command) { Deliver(*app, console, command); };
             auto quit = [stop]() { stop("quit"); };
-            auto input = options.scriptFile.empty()
-                             ? ConsoleInput::FromDescriptor(ioService, STDIN_FILENO, console, deliver, quit)
-                             : ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
-            input->Start();
-            console.Print("Running. Type 'help' for the console syntax.\n");
+            std::shared_ptr<ConsoleInput> input;
+            if (!options.scriptFile.empty()) {
+                input = ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
+            } else if (!options.daemon) {
+                input = ConsoleInput::FromDescriptor(ioService, STDIN_FILENO, console, deliver, quit);
+            }
+            if (input) {
+                input->Start();
+                console.Print("Running. Type 'help' for the console syntax.\n");
+            } else {
+                console.Print("Running.\n");
+            }
+            service.Ready();
             busApp = app.get();
             ioService.run();
             busApp = nullptr;
-            input->Stop();
+            if (input) {
+                input->Stop();
+            }
             signals.Forget();
         }
 
@@ -292,7 +305,7 @@ int main(int argc, char** argv)
 
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string error;
-    const auto options = Oru::ParseHostOptions(arguments, error);
+    const auto options = Oru::LoadHostOptions(arguments, error);
     if (!options) {
         std::cerr << error << "\n\n" << Oru::HostUsage(argv[0]);
         return ExitBadSetup;
@@ -301,6 +314,9 @@ int main(int argc, char** argv)
         std::cout << Oru::HostUsage(argv[0]);
         return ExitClean;
     }
+    // Before the plug-in logs its first line.
+    const auto defaultLevel = options->daemon ? log4cplus::INFO_LOG_LEVEL : log4cplus::TRACE_LOG_LEVEL;
+    Oru::GetGlobalDefaultLogger().setLogLevel(options->logLevel.value_or(defaultLevel));
     try {
         return RunHost(*options, argv[0], signals);
     } catch (const std::exception& failure) {

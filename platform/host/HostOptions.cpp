@@ -1,7 +1,12 @@
 #include "HostOptions.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <map>
+
+#include <boost/filesystem/operations.hpp>
+
+#include "HostConfigurationFile.h"
 
 namespace Oru {
 namespace {
@@ -18,6 +23,17 @@ boost::optional<unsigned short> ParsePort(const std::string& text)
     return static_cast<unsigned short>(port);
 }
 
+boost::optional<log4cplus::LogLevel> ParseLogLevel(const std::string& text)
+{
+    static const std::map<std::string, log4cplus::LogLevel> levels = {
+        {"trace", log4cplus::TRACE_LOG_LEVEL}, {"debug", log4cplus::DEBUG_LOG_LEVEL},
+        {"info", log4cplus::INFO_LOG_LEVEL},   {"warning", log4cplus::WARN_LOG_LEVEL},
+        {"error", log4cplus::ERROR_LOG_LEVEL},
+    };
+    const auto level = levels.find(text);
+    return level == levels.end() ? boost::none : boost::make_optional(level->second);
+}
+
 }  // namespace
 
 boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& arguments, std::string& error)
@@ -30,8 +46,12 @@ boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& ar
         {"--script", &options.scriptFile},
         {"--knx", &options.knxUrl},
         {"--knx-map", &options.knxMapFile},
+        {"--config", &options.configurationFile},
     };
     const std::map<std::string, bool*> flags = {
+        {"--help", &options.help},
+        {"-h", &options.help},
+        {"--daemon", &options.daemon},
         {"--print-knx-map", &options.printKnxMap},
         {"--print-knx-xml", &options.printKnxXml},
     };
@@ -43,16 +63,13 @@ boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& ar
             value = name.substr(equals + 1);
             name = name.substr(0, equals);
         }
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (flags.count(name) && !value) {
-            *flags.at(name) = true;
+        const auto flag = flags.find(name);
+        if (flag != flags.end() && !value) {
+            *flag->second = true;
             continue;
         }
         const auto text = texts.find(name);
-        if (text == texts.end() && name != "--http-port") {
+        if (text == texts.end() && name != "--http-port" && name != "--log-level") {
             error = "unknown option '" + arguments[i] + "'";
             return boost::none;
         }
@@ -69,12 +86,53 @@ boost::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& ar
                 error = "bad port '" + *value + "': expected 0..65535";
                 return boost::none;
             }
+        } else if (name == "--log-level") {
+            options.logLevel = ParseLogLevel(*value);
+            if (!options.logLevel) {
+                error = "bad log level '" + *value + "': expected trace, debug, info, warning or error";
+                return boost::none;
+            }
         } else if (value->empty()) {
             error = "option " + name + " needs a value";
             return boost::none;
         } else {
             *text->second = *value;
         }
+    }
+    return options;
+}
+
+boost::optional<HostOptions> LoadHostOptions(const std::vector<std::string>& arguments, std::string& error)
+{
+    const auto commandLine = ParseHostOptions(arguments, error);
+    if (!commandLine) {
+        return boost::none;
+    }
+    std::string path = commandLine->configurationFile;
+    if (path.empty() && commandLine->daemon) {
+        boost::system::error_code missing;
+        if (!boost::filesystem::exists(HostOptions::DefaultConfigurationFile, missing)) {
+            return commandLine;
+        }
+        path = HostOptions::DefaultConfigurationFile;
+    }
+    if (path.empty()) {
+        return commandLine;
+    }
+    std::ifstream input(path);
+    if (!input) {
+        error = "cannot read the configuration file '" + path + "'";
+        return boost::none;
+    }
+    auto file = ReadHostConfigurationFile(input);
+    if (!file.errors.empty()) {
+        error = path + ": " + file.errors.front();
+        return boost::none;
+    }
+    file.arguments.insert(file.arguments.end(), arguments.begin(), arguments.end());
+    auto options = ParseHostOptions(file.arguments, error);
+    if (!options) {
+        error = path + " or command line: " + error;
     }
     return options;
 }
@@ -100,6 +158,13 @@ the console; on SIGINT, SIGTERM or "quit": Exit and delete.
   --knx-map FILE      the group address map (default: the layout --print-knx-map shows)
   --print-knx-map     print the default group address map of the --parameters and stop
   --print-knx-xml     print it as an ETS group address import (XML) and stop
+  --log-level LEVEL   the plug-in's log level: trace, debug, info, warning or error
+                      (default: trace; info with --daemon)
+  --daemon            run as a service: no bus console, readiness, stopping and
+                      the watchdog reported to systemd, settings read from
+                      /etc/keldra/gateway.conf when it exists
+  --config FILE       read the settings from FILE: one "option = value" a line,
+                      named as the long options above; the command line overrides it
   --help              this text
 
 Exit status: 0 after a clean stop, 1 when the plug-in fails to start,

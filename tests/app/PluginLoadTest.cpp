@@ -39,7 +39,7 @@ public:
 
 TEST(Plugin, ExportsTheThreeEntryPointsAndNothingElse)
 {
-    const std::string command = std::string("nm -D --defined-only ") + KELDRA_PLUGIN_PATH;
+    const std::string command = std::string(KELDRA_NM) + " -D --defined-only " + KELDRA_PLUGIN_PATH;
     std::unique_ptr<FILE, int (*)(FILE*)> output(popen(command.c_str(), "r"), pclose);
     ASSERT_TRUE(output);
     std::set<std::string> exported;

@@ -1,4 +1,8 @@
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -215,8 +219,7 @@ public:
                 std::vector<std::string> limit = {})
         : _output(Fresh(directory / "output.txt")),
           _errors(Fresh(directory / "errors.txt")),
-          _child(limit.empty() ? GATEWAY_HOST_PROGRAM : process::search_path(limit.front()).string(),
-                 Join(limit, arguments), process::std_in < _input, process::std_out > _output,
+          _child(Command(limit, arguments), process::std_in < _input, process::std_out > _output,
                  process::std_err > _errors)
     {
     }
@@ -247,14 +250,19 @@ public:
     }
 
 private:
-    static std::vector<std::string> Join(std::vector<std::string> limit, const std::vector<std::string>& arguments)
+    // The program (through `limit`, and through the emulator that runs the
+    // tests of a cross build) with its arguments.
+    static std::vector<std::string> Command(std::vector<std::string> command, const std::vector<std::string>& arguments)
     {
-        if (!limit.empty()) {
-            limit.erase(limit.begin());
-            limit.push_back(GATEWAY_HOST_PROGRAM);
+        if (!std::string(GATEWAY_HOST_EMULATOR).empty()) {
+            command.push_back(GATEWAY_HOST_EMULATOR);
         }
-        limit.insert(limit.end(), arguments.begin(), arguments.end());
-        return limit;
+        command.push_back(GATEWAY_HOST_PROGRAM);
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        if (command.front().find('/') == std::string::npos) {
+            command.front() = process::search_path(command.front()).string();
+        }
+        return command;
     }
 
     const boost::filesystem::path _output;
@@ -466,6 +474,62 @@ TEST_F(GatewayHostProgram, RunsAScript)
               Record());
     EXPECT_TRUE(Contains(script.Output(), "script line 5: bad bool value 'maybe'")) << script.Output();
 
+}
+
+// The messages a service sends to systemd, as its notification socket gets them.
+class NotificationSocket {
+public:
+    explicit NotificationSocket(const boost::filesystem::path& path) : _fd(::socket(AF_UNIX, SOCK_DGRAM, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+        ::bind(_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    ~NotificationSocket() { ::close(_fd); }
+
+    // Every message until `last` arrives; stops after 60 s without one.
+    std::vector<std::string> ReadUntil(const std::string& last)
+    {
+        std::vector<std::string> messages;
+        pollfd wait{_fd, POLLIN, 0};
+        while ((messages.empty() || messages.back() != last) && ::poll(&wait, 1, 60000) == 1) {
+            char buffer[256];
+            const ssize_t size = ::recv(_fd, buffer, sizeof buffer, 0);
+            messages.emplace_back(buffer, static_cast<std::size_t>(std::max<ssize_t>(size, 0)));
+        }
+        return messages;
+    }
+
+private:
+    int _fd;
+};
+
+TEST_F(GatewayHostProgram, AsAServiceReadsNoConsoleAndReportsReadyWatchdogAndStopping)
+{
+    NotificationSocket notifications(_directory / "notify");
+    ::setenv("NOTIFY_SOCKET", (_directory / "notify").c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "100000", 1);
+    std::ofstream((_directory / "gateway.conf").string()) << "log-level = error\nhttp-port = 0\n";
+    HostProcess host(Arguments({"--daemon", "--config", (_directory / "gateway.conf").string()}), _directory);
+    ::unsetenv("NOTIFY_SOCKET");
+    ::unsetenv("WATCHDOG_USEC");
+    host.Write("37 byte 1\n");
+
+    auto messages = notifications.ReadUntil("WATCHDOG=1");
+    const auto next = notifications.ReadUntil("WATCHDOG=1");  // from the event loop's timer
+    messages.insert(messages.end(), next.begin(), next.end());
+    EXPECT_EQ((std::vector<std::string>{"READY=1", "WATCHDOG=1", "WATCHDOG=1"}), messages) << host.Errors();
+    EXPECT_EQ(200u, HttpRequest(PagePort(host.Output()), verb::get, "/").result_int());
+    host.Signal(SIGTERM);
+    const auto stopping = notifications.ReadUntil("STOPPING=1");
+    EXPECT_EQ("STOPPING=1", stopping.empty() ? "" : stopping.back());
+    EXPECT_EQ(0, host.Wait()) << host.Errors();
+    EXPECT_EQ((std::vector<std::string>{"createOruApp", _init, "Run", "CreateProductWebService", "Exit same host",
+                                        "deleteOruApp"}),
+              Record());
+    EXPECT_FALSE(Contains(host.Output(), "app->bus")) << host.Output();
+    EXPECT_TRUE(Contains(host.Output(), "LED error code 2")) << host.Output();
 }
 
 TEST_F(GatewayHostProgram, BadSetupEndsWithStatusTwoAndAFailedInitWithOne)

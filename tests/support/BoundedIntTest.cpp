@@ -8,6 +8,8 @@
 #include <typeinfo>
 #include <vector>
 
+#include <boost/multiprecision/cpp_int.hpp>
+
 #include "support/BoundedTypes.h"
 #include "support/UTF8Span.h"
 
@@ -17,15 +19,21 @@ using ::testing::IsEmpty;
 namespace {
 
 // Wide enough for every raw value of every integer type, so that the
-// expected answers never depend on a conversion.
+// expected answers never depend on a conversion. 32-bit targets have no
+// __int128.
+#ifdef __SIZEOF_INT128__
 __extension__ typedef __int128 Wide;
+#else
+using Wide = boost::multiprecision::int128_t;
+#endif
 
 std::string ToText(Wide value)
 {
     const bool negative = value < 0;
     std::string digits;
     do {
-        digits.insert(digits.begin(), static_cast<char>('0' + (negative ? -(value % 10) : value % 10)));
+        const Wide digit = negative ? Wide(-(value % 10)) : Wide(value % 10);
+        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(digit)));
         value /= 10;
     } while (value != 0);
     return negative ? "-" + digits : digits;
@@ -64,7 +72,7 @@ std::vector<Wide> Probes()
     for (Wide raw = -1000; raw <= 1000; ++raw) {
         probes.push_back(raw);
     }
-    for (const Wide edge : edges) {
+    for (const Wide& edge : edges) {
         for (int bits = 0; bits <= 64; ++bits) {
             probes.push_back(edge + (Wide(1) << bits));
             probes.push_back(edge - (Wide(1) << bits));
@@ -97,7 +105,7 @@ TYPED_TEST(EveryBoundedType, FactoriesAcceptExactlyTheRangeForEveryRawIntegerTyp
             mismatches.push_back(call + "(" + ToText(raw) + ") gave " + (created ? ToText(RawOf(*created)) : "none"));
         }
     };
-    for (const Wide raw : Probes<Bounded>()) {
+    for (const Wide& raw : Probes<Bounded>()) {
         ForEachIntegerType([&](auto zero) {
             using X = decltype(zero);
             if (Fits<X>(raw)) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <boost/asio/error.hpp>
 
@@ -86,6 +87,32 @@ TEST(HostLogging, ALineCarriesLevelSourceLineFunctionAndMessage)
     EXPECT_EQ(line, entries[1].line);
     EXPECT_EQ("Something is not implemented here (HostLoggingTest:" + std::to_string(line) + ")", entries[1].message);
     EXPECT_THAT(Oru::GetLoggingContext(), ::testing::MatchesRegex("\\[[0-9]+\\] "));
+}
+
+// Counts how often a message is formatted.
+struct CountedFormatting {
+    int& count;
+};
+std::ostream& operator<<(std::ostream& stream, const CountedFormatting& counted)
+{
+    ++counted.count;
+    return stream << "counted";
+}
+
+// The service runs at info: its debug lines must cost no formatting.
+TEST(HostLogging, LinesBelowTheLoggersLevelAreNeitherFormattedNorWritten)
+{
+    const LogCapture capture;
+    auto& logger = Oru::GetGlobalDefaultLogger();
+    const auto level = logger.getLogLevel();
+    logger.setLogLevel(log4cplus::INFO_LOG_LEVEL);
+    int count = 0;
+    ORU_LOG_DEBUG(CountedFormatting{count});
+    ORU_LOG_INFO(CountedFormatting{count});
+    logger.setLogLevel(level);
+    EXPECT_EQ(1, count);
+    EXPECT_EQ(std::vector<std::string>{}, capture.Messages(log4cplus::DEBUG_LOG_LEVEL));
+    EXPECT_EQ(std::vector<std::string>{"counted"}, capture.Messages(log4cplus::INFO_LOG_LEVEL));
 }
 
 // Two captures alive together once shared one appender.
