@@ -520,7 +520,7 @@ TEST_F(GatewayHostProgram, AsAServiceReadsNoConsoleAndReportsReadyWatchdogAndSto
     const auto next = notifications.ReadUntil("WATCHDOG=1");  // from the event loop's timer
     messages.insert(messages.end(), next.begin(), next.end());
     EXPECT_EQ((std::vector<std::string>{"READY=1", "WATCHDOG=1", "WATCHDOG=1"}), messages) << host.Errors();
-    EXPECT_EQ(200u, HttpRequest(PagePort(host.Output()), verb::get, "/").result_int());
+    EXPECT_EQ(200u, Get(PagePort(host.Output()), "/").result_int());
     host.Signal(SIGTERM);
     const auto stopping = notifications.ReadUntil("STOPPING=1");
     EXPECT_EQ("STOPPING=1", stopping.empty() ? "" : stopping.back());
