@@ -3,8 +3,6 @@
 // "getBaseStationConfig"), the rest is its JSON parameters. Every input
 // starts from the initial credentials file; a change is followed by a
 // listing, which reads the file the change wrote.
-#include <stdlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,42 +12,23 @@
 #include <rapidjson/document.h>
 
 #include "OruLogging.h"
+#include "TemporaryCredentialsFile.h"
 #include "discovery/KeldraProductWebService.h"
 
 namespace {
 
 class CommonWebService final : public Oru::ICommonWebService {};
 
-// In memory where there is /dev/shm: the file is written for every input.
-std::string TemporaryDirectory()
-{
-    for (std::string directory : {"/dev/shm/keldra-fuzz-product-web-service-XXXXXX", "/tmp/keldra-fuzz-product-web-service-XXXXXX"}) {
-        if (::mkdtemp(&directory[0]) != nullptr) {
-            return directory;
-        }
-    }
-    std::abort();
-}
-
-// Removed again when the fuzzer ends.
-struct TemporaryFile {
-    boost::filesystem::path directory = TemporaryDirectory();
-    boost::filesystem::path path = directory / "orubasestationconfig.json";
-    ~TemporaryFile()
-    {
-        boost::system::error_code ignored;
-        boost::filesystem::remove_all(directory, ignored);
-    }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const TemporaryFile file = [] {
+    static const bool quiet = [] {
         Oru::GetGlobalDefaultLogger().setLogLevel(log4cplus::OFF_LOG_LEVEL);
-        return TemporaryFile();
+        return true;
     }();
+    static_cast<void>(quiet);
+    static const Keldra::Fuzzing::TemporaryCredentialsFile file("product-web-service");
     const auto& path = file.path;
     if (size == 0) {
         return 0;
