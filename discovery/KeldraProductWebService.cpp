@@ -269,20 +269,7 @@ Oru::ProductWebServiceResult KeldraProductWebService::GetStationKeys()
     if (!entries) {
         return std::string(ParametersMismatch);
     }
-    auto answer = EmptyObject();
-    auto& allocator = answer.GetAllocator();
-    rapidjson::Value stations(rapidjson::kArrayType);
-    for (const auto& entry : *entries) {
-        rapidjson::Value station(rapidjson::kObjectType);
-        station.AddMember("stationId", rapidjson::Value(entry.stationId.c_str(), allocator), allocator);
-        station.AddMember("fingerprint", rapidjson::Value(entry.fingerprint.c_str(), allocator), allocator);
-        if (!entry.presented.empty()) {
-            station.AddMember("presented", rapidjson::Value(entry.presented.c_str(), allocator), allocator);
-        }
-        stations.PushBack(station, allocator);
-    }
-    answer.AddMember("stations", stations, allocator);
-    return answer;
+    return StationKeyStore::ToJson(*entries);
 }
 
 Oru::ProductWebServiceResult KeldraProductWebService::AcceptStationKey(const rapidjson::Value& parameters)

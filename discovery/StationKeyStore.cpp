@@ -75,20 +75,7 @@ boost::optional<std::vector<StationKeyStore::Entry>> Parse(const std::string& te
 
 std::string Generate(const std::vector<StationKeyStore::Entry>& entries)
 {
-    rapidjson::Document document(rapidjson::kObjectType);
-    auto& allocator = document.GetAllocator();
-    rapidjson::Value stations(rapidjson::kArrayType);
-    for (const auto& entry : entries) {
-        rapidjson::Value station(rapidjson::kObjectType);
-        station.AddMember("stationId", rapidjson::Value(entry.stationId.c_str(), allocator), allocator);
-        station.AddMember("fingerprint", rapidjson::Value(entry.fingerprint.c_str(), allocator), allocator);
-        if (!entry.presented.empty()) {
-            station.AddMember("presented", rapidjson::Value(entry.presented.c_str(), allocator), allocator);
-        }
-        stations.PushBack(station, allocator);
-    }
-    document.AddMember("stations", stations, allocator);
-    return Oru::WritePrettyJson(document) + "\n";
+    return Oru::WritePrettyJson(StationKeyStore::ToJson(entries)) + "\n";
 }
 
 std::vector<StationKeyStore::Entry>::iterator Find(std::vector<StationKeyStore::Entry>& entries,
@@ -184,6 +171,24 @@ bool StationKeyStore::Accept(const std::string& stationId, const std::string& fi
         return true;
     });
     return stored && accepted;
+}
+
+rapidjson::Document StationKeyStore::ToJson(const std::vector<Entry>& entries)
+{
+    rapidjson::Document document(rapidjson::kObjectType);
+    auto& allocator = document.GetAllocator();
+    rapidjson::Value stations(rapidjson::kArrayType);
+    for (const auto& entry : entries) {
+        rapidjson::Value station(rapidjson::kObjectType);
+        station.AddMember("stationId", rapidjson::Value(entry.stationId.c_str(), allocator), allocator);
+        station.AddMember("fingerprint", rapidjson::Value(entry.fingerprint.c_str(), allocator), allocator);
+        if (!entry.presented.empty()) {
+            station.AddMember("presented", rapidjson::Value(entry.presented.c_str(), allocator), allocator);
+        }
+        stations.PushBack(station, allocator);
+    }
+    document.AddMember("stations", stations, allocator);
+    return document;
 }
 
 }  // namespace Keldra

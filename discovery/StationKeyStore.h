@@ -12,6 +12,7 @@
 
 #include <boost/filesystem/path.hpp>
 #include <boost/optional.hpp>
+#include <rapidjson/document.h>
 
 namespace Keldra {
 
@@ -40,6 +41,9 @@ public:
     // Trusts the key the station presented instead, if it is `fingerprint`
     // (the one the user saw); false when it is not or cannot be stored.
     bool Accept(const std::string& stationId, const std::string& fingerprint) const;
+
+    // The entries as the file holds them: {"stations": [{"stationId", "fingerprint"[, "presented"]}]}.
+    static rapidjson::Document ToJson(const std::vector<Entry>& entries);
 
 private:
     // Reads, lets `change` edit the entries (it returns whether anything
