@@ -72,7 +72,7 @@ BaseStationState StateOfStatusError(const boost::system::error_code& error)
     if (error == make_error_code(BaseStationRequestError::CredentialsRefused)) {
         return BaseStationState::CredentialsRejected;
     }
-    // Another key: as unreachable as a station that refuses the connection.
+    // Deliberate: another key is as unreachable as a station that refuses the connection.
     if (error == make_error_code(BaseStationRequestError::StationKeyMismatch)) {
         return BaseStationState::CommunicationFailed;
     }
@@ -332,7 +332,7 @@ void BaseStation::OnStatusResponse(const Oru::SystemResult<KeldraJson::StatusObj
     const auto error = result.GetError();
     ORU_LOG_ERROR("Failed to get status (" << _id << "/" << AddressText(serviceInfo)
                                            << "): " << Oru::LogEntryFormatter(error));
-    // Deliberate difference: polls that go unanswered again and again are a
+    // Deliberate: polls that go unanswered again and again are a
     // communication failure, not a general error that comes and goes.
     const bool unanswered = error == CancellationToken::CancelledError() || error == boost::asio::error::timed_out;
     _unansweredPolls = unanswered ? _unansweredPolls + 1 : 0;
@@ -378,7 +378,7 @@ void BaseStation::OnStatus(const KeldraJson::StatusObject& status, const OnError
     }
 
     callback(_number, UpdateConfiguration(status));
-    // Deliberate difference: writes that waited for their room index go out
+    // Deliberate: writes that waited for their room index go out
     // now (or end, when the status does not name their room either).
     auto parked = std::move(_parkedWrites);
     _parkedWrites.clear();
@@ -557,7 +557,7 @@ void BaseStation::CancelWrites()
     }
 }
 
-// Deliberate difference: a write withdrawn for a newer one of the same value
+// Deliberate: a write withdrawn for a newer one of the same value
 // ends quietly; one whose web API object was replaced or dropped is not
 // sent, and the bus says so.
 void BaseStation::OnWriteCancelled(const std::shared_ptr<IKeldraWebApi>& webApi,
@@ -644,7 +644,7 @@ void BaseStation::SetSetpointTemperature(std::size_t thermostat, const HalfDegre
     if (ReportMissingWebApi(callback)) {
         return;
     }
-    // Deliberate difference: without a room index (the station's status
+    // Deliberate: without a room index (the station's status
     // not read yet) the write waits for the next status.
     if (!element->GetRoomIndex() &&
         ParkUntilNextStatus({WriteTarget::SetpointOfRoom, static_cast<unsigned>(thermostat)},

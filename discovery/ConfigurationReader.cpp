@@ -154,8 +154,8 @@ void KeldraConfigurationReader::CreateDefaultConfigIfMissing(const boost::filesy
 KeldraConfigurationReader::FileContent KeldraConfigurationReader::LoadFile(const boost::filesystem::path& path)
 {
     FileContent content;
-    // Non-blocking so that a FIFO put in the file's place cannot stall us;
-    // a symbolic link planted in the configuration directory is not followed.
+    // Non-blocking so that a FIFO put in the file's place cannot stall us.
+    // Deliberate: a symbolic link planted in the configuration directory is not followed.
     FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
     struct stat status {};
     if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
@@ -234,6 +234,7 @@ void KeldraConfigurationReader::UpdateCredentials()
             OnConfigurationRead(std::move(result), lastWriteTime);
         },
         &mode);
+    // Deliberate: warned once; the next rewrite makes it owner-only.
     if ((mode & (S_IRWXG | S_IRWXO)) != 0 && !_permissionsWarned) {
         _permissionsWarned = true;
         ORU_LOG_WARN("The config file '" << _path << "' is open to other users than its owner (mode "

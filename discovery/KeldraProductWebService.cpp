@@ -173,7 +173,7 @@ Oru::ProductWebServiceResult KeldraProductWebService::SetBaseStationConfig(const
     if (entry.username.has_value() != entry.credentials.has_value()) {
         return std::string(IncompleteCredentials);
     }
-    // Stored, they would be dropped by the reader at every re-read, or turn
+    // Deliberate: refused here, since stored they would be dropped by the reader at every re-read, or turn
     // into an empty password or a broken authorization header.
     if (!CredentialsProblem(entry.username, entry.credentials).empty()) {
         return std::string(ParametersMismatch);
@@ -314,6 +314,7 @@ Oru::ProductWebServiceResult KeldraProductWebService::GetBaseStationConfigFile()
     return answer;
 }
 
+// Deliberate: a file the reader refuses can be started afresh, the old one kept beside it.
 Oru::ProductWebServiceResult KeldraProductWebService::ResetBaseStationConfig()
 {
     const auto problem = FileProblem();

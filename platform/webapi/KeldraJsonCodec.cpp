@@ -52,7 +52,7 @@ bool ReadString(const Value& value, std::string& target)
         return false;
     }
     target.assign(value.GetString(), value.GetStringLength());
-    // The parser checks the raw bytes only: a lone surrogate escape such as
+    // Deliberate: the parser checks the raw bytes only; a lone surrogate escape such as
     // "\udfff" becomes bytes that are no UTF-8.
     return utf8::is_valid(target.begin(), target.end());
 }

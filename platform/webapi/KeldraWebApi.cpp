@@ -161,6 +161,7 @@ private:
         pending.id = _nextId++;
         pending.request = std::move(request);
         pending.finish = std::move(finish);
+        // Deliberate: one deadline for the whole request, queueing included.
         pending.deadline = std::chrono::steady_clock::now() + _requestTimeout;
         if (token != nullptr) {
             pending.registration = token->OnCancel([weakSelf = weak_from_this(), id = pending.id]() {
