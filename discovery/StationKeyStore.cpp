@@ -1,6 +1,7 @@
 #include "StationKeyStore.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,13 +22,50 @@ namespace {
 
 constexpr std::size_t s_maximumFileSize = 64 * 1024;
 
-// The file's text; empty when it does not exist, none when it cannot be read.
-boost::optional<std::string> ReadText(const boost::filesystem::path& path)
+// What tells one version of the file from another without reading it: an
+// atomic rewrite makes a new inode, an edit in place changes the times.
+struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    static FileVersion Of(const struct stat& status)
+    {
+        return FileVersion{status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
+    }
+    bool operator==(const FileVersion& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+// The entries last read, so that the key check before every request costs
+// one stat of the file instead of reading and parsing it.
+struct ReadCache {
+    boost::filesystem::path path;
+    FileVersion version;
+    std::vector<StationKeyStore::Entry> entries;
+};
+ReadCache s_cache;
+
+// The file's text and version; empty when it does not exist, none when it
+// cannot be read.
+boost::optional<std::string> ReadText(const boost::filesystem::path& path, FileVersion& version)
 {
     const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (descriptor < 0) {
         return errno == ENOENT ? boost::optional<std::string>(std::string()) : boost::none;
     }
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0) {
+        close(descriptor);
+        return boost::none;
+    }
+    version = FileVersion::Of(status);
     std::string text;
     char buffer[4096];
     ssize_t count = 0;
@@ -94,10 +132,25 @@ StationKeyStore StationKeyStore::BesideCredentials(const boost::filesystem::path
 
 boost::optional<std::vector<StationKeyStore::Entry>> StationKeyStore::Read() const
 {
-    const auto text = ReadText(_path);
+    std::lock_guard<std::mutex> lock(s_mutex);
+    return ReadLocked();
+}
+
+boost::optional<std::vector<StationKeyStore::Entry>> StationKeyStore::ReadLocked() const
+{
+    struct stat status {};
+    if (lstat(_path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && s_cache.path == _path &&
+        s_cache.version == FileVersion::Of(status)) {
+        return s_cache.entries;
+    }
+    FileVersion version;
+    const auto text = ReadText(_path, version);
     auto entries = text ? Parse(*text) : boost::none;
     if (!entries) {
         ORU_LOG_ERROR("Cannot read the station key file " << _path << ": its keys are not used");
+    }
+    if (entries && !text->empty()) {
+        s_cache = ReadCache{_path, version, *entries};
     }
     return entries;
 }
@@ -105,7 +158,7 @@ boost::optional<std::vector<StationKeyStore::Entry>> StationKeyStore::Read() con
 boost::optional<std::string> StationKeyStore::Trusted(const std::string& stationId) const
 {
     std::lock_guard<std::mutex> lock(s_mutex);
-    auto entries = Read();
+    auto entries = ReadLocked();
     if (!entries) {
         return boost::none;
     }
@@ -117,7 +170,7 @@ template <typename Change>
 bool StationKeyStore::Update(const Change& change) const
 {
     std::lock_guard<std::mutex> lock(s_mutex);
-    auto entries = Read();
+    auto entries = ReadLocked();
     if (!entries) {
         return false;
     }

@@ -4,6 +4,8 @@
 // another key, that key until the user accepts it on the configuration page.
 // The plug-in's worker thread and the product web service share the file;
 // every change is a read and an atomic rewrite (mode 0600) under one lock.
+// A read whose file has not changed since the last one (same inode, size and
+// times) is served from memory.
 #pragma once
 
 #include <mutex>
@@ -50,6 +52,8 @@ private:
     // changed) and writes the file back; false when nothing was stored.
     template <typename Change>
     bool Update(const Change& change) const;
+    // Read() with s_mutex held.
+    boost::optional<std::vector<Entry>> ReadLocked() const;
 
     boost::filesystem::path _path;
     // One lock for every store of the process: the file is the shared state.
