@@ -86,8 +86,41 @@ bool HasTwoDigitFields(const std::string& text, std::size_t fields)
     return true;
 }
 
-// Visits a decoded CO: which alternative it holds.
-const BaseStationCo* AsBaseStationCo(const DecodedCo& decoded) { return boost::get<BaseStationCo>(&decoded); }
+// What a value type is called in the warnings that reject the CO it came on.
+struct ReceivedTypeTexts {
+    const char* outOfRange;  // opens the warning about a CO number outside 1..517
+    const char* type;
+    const char* function;    // the function CO the type is meant for
+};
+
+const ReceivedTypeTexts BoolTexts{"Received unsupported bool on out-of-range  CO ", "bool", "PowerLevelCo"};
+const ReceivedTypeTexts ByteTexts{"Received unsupported BYTE on out-of-range CO ", "BYTE", "PowerLevelCo"};
+const ReceivedTypeTexts FloatTexts{"Received unsupported float on out-of-range CO ", "float", "RoomThermostatCo"};
+
+// The base station CO a value came on when it has a FunctionCo function;
+// otherwise the warning that rejects the value.
+template <typename FunctionCo, typename Printed>
+boost::variant<BaseStationCo, std::string> DecodeReceivedCo(int co, const Printed& value,
+                                                            const ReceivedTypeTexts& texts)
+{
+    const auto number = CoNumber::Create(co);
+    const auto decoded = number ? DecodeCo(*number) : boost::none;
+    const auto* baseStationCo = decoded ? boost::get<BaseStationCo>(&*decoded) : nullptr;
+    std::ostringstream rejection;
+    if (!number) {
+        rejection << texts.outOfRange << co;
+    } else if (!decoded) {
+        rejection << "Could not decode CO " << co << ". Received " << texts.type;
+    } else if (baseStationCo == nullptr) {
+        rejection << "Received unsupported " << texts.type << " on non-BaseStationCo " << co;
+    } else if (boost::get<FunctionCo>(&baseStationCo->function) == nullptr) {
+        rejection << "Received unsupported " << texts.type << " on non-" << texts.function << " " << *baseStationCo;
+    } else {
+        return *baseStationCo;
+    }
+    rejection << ": " << value;
+    return rejection.str();
+}
 
 // Whether the installation has the station, thermostat or actor slot of a CO.
 // The station's counts are fixed at construction and safe to read here.
@@ -473,31 +506,18 @@ void KeldraApp::OnValueReceived(int co, bool value)
         _baseStationManager->SetCoolingMode(!value);
         return;
     }
-    const auto number = CoNumber::Create(co);
-    if (!number) {
-        ORU_LOG_WARN("Received unsupported bool on out-of-range  CO " << co << ": " << BoolText(value));
-        return;
-    }
-    const auto decoded = DecodeCo(*number);
-    if (!decoded) {
-        ORU_LOG_WARN("Could not decode CO " << co << ". Received bool: " << BoolText(value));
-        return;
-    }
-    const auto* baseStationCo = AsBaseStationCo(*decoded);
+    const auto received = DecodeReceivedCo<PowerLevelCo>(co, BoolText(value), BoolTexts);
+    const auto* baseStationCo = boost::get<BaseStationCo>(&received);
     if (baseStationCo == nullptr) {
-        ORU_LOG_WARN("Received unsupported bool on non-BaseStationCo " << co << ": " << BoolText(value));
+        ORU_LOG_WARN(boost::get<std::string>(received));
         return;
     }
-    const auto* powerLevelCo = boost::get<PowerLevelCo>(&baseStationCo->function);
-    if (powerLevelCo == nullptr) {
-        ORU_LOG_WARN("Received unsupported bool on non-PowerLevelCo " << *baseStationCo << ": " << BoolText(value));
-        return;
-    }
-    switch (powerLevelCo->GetOffset().Value()) {
+    const auto& powerLevelCo = boost::get<PowerLevelCo>(baseStationCo->function);
+    switch (powerLevelCo.GetOffset().Value()) {
     case PowerLevelCoOffsetValue::PowerLevelStep:
         ForConfiguredCo(*_baseStationManager, *baseStationCo, [&]() {
             _baseStationManager->SetPowerLevelUpDown(baseStationCo->baseStation.ToDifference().Value(),
-                                                     powerLevelCo->GetIndex().ToDifference().Value(), value);
+                                                     powerLevelCo.GetIndex().ToDifference().Value(), value);
         });
         return;
     case PowerLevelCoOffsetValue::PowerLevelInput:
@@ -518,29 +538,16 @@ void KeldraApp::OnValueReceived(int co, unsigned char value)
         ORU_LOG_WARN("Received BYTE on CO " << co << " before initialisation: " << ByteText(value));
         return;
     }
-    const auto number = CoNumber::Create(co);
-    if (!number) {
-        ORU_LOG_WARN("Received unsupported BYTE on out-of-range CO " << co << ": " << ByteText(value));
-        return;
-    }
-    const auto decoded = DecodeCo(*number);
-    if (!decoded) {
-        ORU_LOG_WARN("Could not decode CO " << co << ". Received BYTE: " << ByteText(value));
-        return;
-    }
-    const auto* baseStationCo = AsBaseStationCo(*decoded);
+    const auto received = DecodeReceivedCo<PowerLevelCo>(co, ByteText(value), ByteTexts);
+    const auto* baseStationCo = boost::get<BaseStationCo>(&received);
     if (baseStationCo == nullptr) {
-        ORU_LOG_WARN("Received unsupported BYTE on non-BaseStationCo " << co << ": " << ByteText(value));
+        ORU_LOG_WARN(boost::get<std::string>(received));
         return;
     }
-    const auto* powerLevelCo = boost::get<PowerLevelCo>(&baseStationCo->function);
-    if (powerLevelCo == nullptr) {
-        ORU_LOG_WARN("Received unsupported BYTE on non-PowerLevelCo " << *baseStationCo << ": " << ByteText(value));
-        return;
-    }
+    const auto& powerLevelCo = boost::get<PowerLevelCo>(baseStationCo->function);
     const std::size_t station = baseStationCo->baseStation.ToDifference().Value();
-    const std::size_t slot = powerLevelCo->GetIndex().ToDifference().Value();
-    switch (powerLevelCo->GetOffset().Value()) {
+    const std::size_t slot = powerLevelCo.GetIndex().ToDifference().Value();
+    switch (powerLevelCo.GetOffset().Value()) {
     case PowerLevelCoOffsetValue::PowerLevelInput: {
         const auto level = PowerLevel::Create(value);
         if (!level) {
@@ -583,27 +590,14 @@ void KeldraApp::OnValueReceived(int co, float value)
         ORU_LOG_WARN("Received float on CO " << co << " before initialisation: " << printed);
         return;
     }
-    const auto number = CoNumber::Create(co);
-    if (!number) {
-        ORU_LOG_WARN("Received unsupported float on out-of-range CO " << co << ": " << printed);
-        return;
-    }
-    const auto decoded = DecodeCo(*number);
-    if (!decoded) {
-        ORU_LOG_WARN("Could not decode CO " << co << ". Received float: " << printed);
-        return;
-    }
-    const auto* baseStationCo = AsBaseStationCo(*decoded);
+    const auto received = DecodeReceivedCo<RoomThermostatCo>(co, printed, FloatTexts);
+    const auto* baseStationCo = boost::get<BaseStationCo>(&received);
     if (baseStationCo == nullptr) {
-        ORU_LOG_WARN("Received unsupported float on non-BaseStationCo " << co << ": " << printed);
+        ORU_LOG_WARN(boost::get<std::string>(received));
         return;
     }
-    const auto* thermostatCo = boost::get<RoomThermostatCo>(&baseStationCo->function);
-    if (thermostatCo == nullptr) {
-        ORU_LOG_WARN("Received unsupported float on non-RoomThermostatCo " << *baseStationCo << ": " << printed);
-        return;
-    }
-    switch (thermostatCo->GetOffset().Value()) {
+    const auto& thermostatCo = boost::get<RoomThermostatCo>(baseStationCo->function);
+    switch (thermostatCo.GetOffset().Value()) {
     case RoomThermostatCoOffsetValue::SetpointTemperatureInput: {
         const auto temperature = ToHalfDegrees(value);
         if (!temperature) {
@@ -611,7 +605,7 @@ void KeldraApp::OnValueReceived(int co, float value)
         }
         ForConfiguredCo(*_baseStationManager, *baseStationCo, [&]() {
             _baseStationManager->SetSetpointTemperature(baseStationCo->baseStation.ToDifference().Value(),
-                                                        thermostatCo->GetIndex().ToDifference().Value(), temperature);
+                                                        thermostatCo.GetIndex().ToDifference().Value(), temperature);
         });
         return;
     }

@@ -523,31 +523,29 @@ bool BaseStation::ReportMissingWebApi(const OnErrorCallbackHandler& callback)
     return true;
 }
 
-IKeldraWebApi::WriteHandler BaseStation::MakeWriteHandler(OnErrorCallbackHandler callback,
-                                                           PublishAccepted publish, AnswerHook onAnswer) const
+void BaseStation::SendWrite(const WriteKey& key, const WebApiWrite& send, const OnErrorCallbackHandler& callback,
+                            PublishAccepted publish, AnswerHook onAnswer)
 {
-    return [station = GetWeakHandle(), callback, publish, onAnswer,
-            webApi = _webApi](Oru::SystemResult<WriteResponseStatus> result) {
-        const auto self = station.lock();
-        if (!self) {
-            return;
-        }
-        if (result.HasError() && result.GetError() == CancellationToken::CancelledError()) {
-            (*self)->OnWriteCancelled(webApi, callback);
-            return;
-        }
-        if (onAnswer) {
-            onAnswer(**self);
-        }
-        (*self)->OnWriteResponse(result, callback, publish);
-    };
-}
-
-CancellationToken* BaseStation::WithdrawOlderWrite(const WriteKey& key)
-{
+    UpdateCredentials(*_webApi);
     auto& token = _writeTokens[key];
     token.Cancel();
-    return &token;
+    send(*_webApi,
+         [station = GetWeakHandle(), callback, publish, onAnswer,
+          webApi = _webApi](Oru::SystemResult<WriteResponseStatus> result) {
+             const auto self = station.lock();
+             if (!self) {
+                 return;
+             }
+             if (result.HasError() && result.GetError() == CancellationToken::CancelledError()) {
+                 (*self)->OnWriteCancelled(webApi, callback);
+                 return;
+             }
+             if (onAnswer) {
+                 onAnswer(**self);
+             }
+             (*self)->OnWriteResponse(result, callback, publish);
+         },
+         &token);
 }
 
 void BaseStation::CancelWrites()
@@ -663,24 +661,24 @@ void BaseStation::SetSetpointTemperature(std::size_t thermostat, const HalfDegre
     const Room room = *element->GetRoomIndex();
     const double degrees = temperature.Value() * 0.5;
 
-    UpdateCredentials(*_webApi);
     KeldraJson::ThermostatObject written;
     written.id = element->GetID().Get().Get();
     written.setpointTemperature = degrees;
     const auto token = _optimisticWriteValues.SetThermostatSetpointValue(room, std::move(written));
-    _webApi->SetSetpointTemperature(
-        room, degrees,
-        MakeWriteHandler(callback,
-                         [room, token](BaseStation& station) {
-                             if (!token) {
-                                 return;
-                             }
-                             if (const auto value =
-                                     station._optimisticWriteValues.GetThermostatSetpointValue(room, *token)) {
-                                 station._statusHandler.OnRoomTemperatureStatus(station._properties, *value);
-                             }
-                         }),
-        WithdrawOlderWrite({WriteTarget::SetpointOfRoom, room.Value()}));
+    SendWrite(
+        {WriteTarget::SetpointOfRoom, room.Value()},
+        [room, degrees](auto& webApi, auto handler, auto withdrawal) {
+            webApi.SetSetpointTemperature(room, degrees, std::move(handler), withdrawal);
+        },
+        callback,
+        [room, token](BaseStation& station) {
+            if (!token) {
+                return;
+            }
+            if (const auto value = station._optimisticWriteValues.GetThermostatSetpointValue(room, *token)) {
+                station._statusHandler.OnRoomTemperatureStatus(station._properties, *value);
+            }
+        });
 }
 
 void BaseStation::SetPowerLevelValue(std::size_t actorModule, const PowerLevel& level, OnErrorCallbackHandler callback)
@@ -726,33 +724,33 @@ void BaseStation::WritePowerLevel(std::size_t actorModule, PowerLevel level,
         combiner->second.SetPendingOperation(level);
     }
 
-    UpdateCredentials(*_webApi);
     KeldraJson::PowerLevelControlObject written;
     written.powerLevel = level.Value();
     written.percentage = percentage;
     written.minimumLevel = 0;
     written.maximumLevel = 10;
     const auto token = _optimisticWriteValues.SetPowerLevelValue(room, std::move(written));
-    _webApi->SetPowerLevel(
-        room, level,
-        MakeWriteHandler(callback,
-                         [room, token, actorModuleNumber](BaseStation& station) {
-                             if (!token) {
-                                 return;
-                             }
-                             if (const auto value = station._optimisticWriteValues.GetPowerLevelValue(room, *token)) {
-                                 station._statusHandler.OnPowerLevelControlStatus(station._properties, *value,
-                                                                                  actorModuleNumber);
-                             }
-                         },
-                         // Any answer ends the slot's pending absolute write.
-                         [key = static_cast<unsigned>(actorModule)](BaseStation& station) {
-                             const auto slotCombiner = station._stepCombiners.find(key);
-                             if (slotCombiner != station._stepCombiners.end()) {
-                                 slotCombiner->second.ResetPendingOperations();
-                             }
-                         }),
-        WithdrawOlderWrite({WriteTarget::PowerLevelOfRoom, room.Value()}));
+    SendWrite(
+        {WriteTarget::PowerLevelOfRoom, room.Value()},
+        [room, level](auto& webApi, auto handler, auto withdrawal) {
+            webApi.SetPowerLevel(room, level, std::move(handler), withdrawal);
+        },
+        callback,
+        [room, token, actorModuleNumber](BaseStation& station) {
+            if (!token) {
+                return;
+            }
+            if (const auto value = station._optimisticWriteValues.GetPowerLevelValue(room, *token)) {
+                station._statusHandler.OnPowerLevelControlStatus(station._properties, *value, actorModuleNumber);
+            }
+        },
+        // Any answer ends the slot's pending absolute write.
+        [key = static_cast<unsigned>(actorModule)](BaseStation& station) {
+            const auto slotCombiner = station._stepCombiners.find(key);
+            if (slotCombiner != station._stepCombiners.end()) {
+                slotCombiner->second.ResetPendingOperations();
+            }
+        });
 }
 
 PowerLevelStepCombiner& BaseStation::StepCombinerOf(std::size_t actorModule, const OnErrorCallbackHandler& callback)
@@ -812,7 +810,6 @@ void BaseStation::SetLeavingHome(bool active, const boost::optional<boost::posix
     if (ReportMissingWebApi(callback)) {
         return;
     }
-    UpdateCredentials(*_webApi);
     boost::optional<std::uint32_t> token;
     if (_isSystemMaster.load()) {
         KeldraJson::LeavingHomeObject written;
@@ -823,18 +820,20 @@ void BaseStation::SetLeavingHome(bool active, const boost::optional<boost::posix
         }
         token = _optimisticWriteValues.SetLeavingHomeValue(std::move(written));
     }
-    _webApi->SetLeavingHome(active, active ? arrival : boost::none,
-                            MakeWriteHandler(callback,
-                                             [token](BaseStation& station) {
-                                                 if (!token || !station._isSystemMaster.load()) {
-                                                     return;
-                                                 }
-                                                 if (const auto value =
-                                                         station._optimisticWriteValues.GetLeavingHomeValue(*token)) {
-                                                     station._statusHandler.OnLeavingHomeStatus(*value);
-                                                 }
-                                             }),
-                            WithdrawOlderWrite({WriteTarget::LeavingHome, 0}));
+    SendWrite(
+        {WriteTarget::LeavingHome, 0},
+        [active, sent = active ? arrival : boost::none](auto& webApi, auto handler, auto withdrawal) {
+            webApi.SetLeavingHome(active, sent, std::move(handler), withdrawal);
+        },
+        callback,
+        [token](BaseStation& station) {
+            if (!token || !station._isSystemMaster.load()) {
+                return;
+            }
+            if (const auto value = station._optimisticWriteValues.GetLeavingHomeValue(*token)) {
+                station._statusHandler.OnLeavingHomeStatus(*value);
+            }
+        });
 }
 
 void BaseStation::SetCoolingMode(bool cooling, OnErrorCallbackHandler callback)
@@ -842,20 +841,20 @@ void BaseStation::SetCoolingMode(bool cooling, OnErrorCallbackHandler callback)
     if (ReportMissingWebApi(callback)) {
         return;
     }
-    UpdateCredentials(*_webApi);
     KeldraJson::SettingsObject written;
     written.coolingMode = cooling;
     const auto token = _optimisticWriteValues.SetCoolingModeValue(std::move(written));
-    _webApi->SetCoolingMode(cooling,
-                            MakeWriteHandler(callback,
-                                             [token](BaseStation& station) {
-                                                 if (const auto value =
-                                                         station._optimisticWriteValues.GetCoolingModeValue(token)) {
-                                                     station._statusHandler.OnCoolingModeStatus(station._properties,
-                                                                                                *value);
-                                                 }
-                                             }),
-                            WithdrawOlderWrite({WriteTarget::CoolingMode, 0}));
+    SendWrite(
+        {WriteTarget::CoolingMode, 0},
+        [cooling](auto& webApi, auto handler, auto withdrawal) {
+            webApi.SetCoolingMode(cooling, std::move(handler), withdrawal);
+        },
+        callback,
+        [token](BaseStation& station) {
+            if (const auto value = station._optimisticWriteValues.GetCoolingModeValue(token)) {
+                station._statusHandler.OnCoolingModeStatus(station._properties, *value);
+            }
+        });
 }
 
 }  // namespace Keldra

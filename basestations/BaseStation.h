@@ -161,11 +161,14 @@ private:
     void OnStatus(const KeldraJson::StatusObject& status, const OnErrorCallbackHandler& callback);
     void WritePowerLevel(std::size_t actorModule, PowerLevel level, boost::optional<std::uint8_t> percentage,
                          const OnErrorCallbackHandler& callback);
-    IKeldraWebApi::WriteHandler MakeWriteHandler(OnErrorCallbackHandler callback, PublishAccepted publish,
-                                                 AnswerHook onAnswer = AnswerHook()) const;
-    // The token of the write to key; a write still on its way there is
-    // withdrawn.
-    CancellationToken* WithdrawOlderWrite(const WriteKey& key);
+    // The step of a write that calls the web API object, with the answer's
+    // handler and the token that withdraws the write.
+    using WebApiWrite = Oru::function<void(IKeldraWebApi&, IKeldraWebApi::WriteHandler, CancellationToken*)>;
+    // The end every write shares: the credentials are brought up to date, a
+    // write still on its way to key is withdrawn and send is made; publish
+    // runs when the station accepts.
+    void SendWrite(const WriteKey& key, const WebApiWrite& send, const OnErrorCallbackHandler& callback,
+                   PublishAccepted publish, AnswerHook onAnswer = AnswerHook());
     // Withdraws every write on its way: the web API object it was made on
     // is replaced or gone.
     void CancelWrites();

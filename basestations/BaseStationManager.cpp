@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,6 +25,68 @@ const char* const InstanceNamePrefix = "plavo-";
 const boost::chrono::seconds SearchPeriod(10);
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
+
+// The handler's calls that raise and clear each error of a station, in the
+// order of the error codes 1..6.
+const struct {
+    void (IErrorHandler::*raise)(const BaseStationNumber&);
+    void (IErrorHandler::*clear)(const BaseStationNumber&);
+} StationErrorCalls[] = {
+    {&IErrorHandler::SetBaseStationMissing, &IErrorHandler::UnSetBaseStationMissing},
+    {&IErrorHandler::SetCommunicationError, &IErrorHandler::UnSetCommunicationError},
+    {&IErrorHandler::SetInvalidCredentials, &IErrorHandler::UnSetInvalidCredentials},
+    {&IErrorHandler::SetUnsupportedFirmware, &IErrorHandler::UnSetUnsupportedFirmware},
+    {&IErrorHandler::SetRoomThermostatMissing, &IErrorHandler::UnSetRoomThermostatMissing},
+    {&IErrorHandler::SetActorModuleMissing, &IErrorHandler::UnSetActorModuleMissing},
+};
+
+// Sets of station errors: one bit per error code.
+constexpr unsigned Bit(ErrorCodesBaseStationSpecific code) { return 1u << (static_cast<int>(code) - 1); }
+constexpr unsigned StationMissing = Bit(ErrorCodesBaseStationSpecific::BaseStationMissing);
+constexpr unsigned CommunicationError = Bit(ErrorCodesBaseStationSpecific::CommunicationError);
+constexpr unsigned InvalidCredentials = Bit(ErrorCodesBaseStationSpecific::InvalidCredentials);
+constexpr unsigned UnsupportedFirmware = Bit(ErrorCodesBaseStationSpecific::UnsupportedFirmware);
+constexpr unsigned ThermostatMissing = Bit(ErrorCodesBaseStationSpecific::RoomThermostatMissing);
+constexpr unsigned ActorMissing = Bit(ErrorCodesBaseStationSpecific::ActorModuleMissing);
+constexpr unsigned ConnectionErrors = InvalidCredentials | CommunicationError;
+
+// What a station state means: whether the station is given up (and searched
+// for again), the station errors it raises (in code order) and clears (in
+// reverse code order), and the general error.
+struct StateOutcome {
+    BaseStationState state;
+    bool invalidate;
+    unsigned raised;
+    unsigned cleared;
+    ErrorCodesGeneral general;
+};
+
+using State = BaseStationState;
+using General = ErrorCodesGeneral;
+const StateOutcome StateOutcomes[] = {
+    {State::Missing, true, StationMissing, 0, General::NoError},
+    {State::CommunicationFailed, true, CommunicationError, 0, General::NoError},
+    {State::CredentialsRejected, true, InvalidCredentials, CommunicationError, General::NoError},
+    {State::FirmwareUnsupported, true, UnsupportedFirmware, ConnectionErrors, General::NoError},
+    {State::BadResponse, false, 0, ConnectionErrors, General::InvalidResponse},
+    {State::ValueOutOfRange, false, 0, ConnectionErrors, General::OutOfRangeValue},
+    {State::UnexpectedFailure, false, 0, 0, General::UnexpectedError},
+    {State::Fatal, false, 0, 0, General::FatalError},
+    {State::ThermostatsAndActorsMissing, false, ThermostatMissing | ActorMissing, ConnectionErrors, General::NoError},
+    {State::ActorsMissing, false, ActorMissing, ThermostatMissing | ConnectionErrors, General::NoError},
+    {State::ThermostatsMissing, false, ThermostatMissing, ActorMissing | ConnectionErrors, General::NoError},
+    {State::Complete, false, 0, ActorMissing | ThermostatMissing | ConnectionErrors, General::NoError},
+};
+
+StateOutcome OutcomeOf(BaseStationState state)
+{
+    for (const auto& outcome : StateOutcomes) {
+        if (outcome.state == state) {
+            return outcome;
+        }
+    }
+    return {state, false, 0, 0, General::NoError};
+}
 
 }  // namespace
 
@@ -297,77 +360,23 @@ void BaseStationManager::OnRediscoveryHoldOffElapsed()
 
 void BaseStationManager::OnBaseStationStateResult(BaseStationNumber number, BaseStationState state)
 {
-    switch (state) {
-    case BaseStationState::Missing:
-    case BaseStationState::CommunicationFailed:
-    case BaseStationState::CredentialsRejected:
-    case BaseStationState::FirmwareUnsupported:
+    const auto outcome = OutcomeOf(state);
+    if (outcome.invalidate) {
         InvalidateBaseStation(number);
-        break;
-    default:
-        break;
     }
-
     auto& errors = *_errorHandler;
-    auto general = ErrorCodesGeneral::NoError;
-    switch (state) {
-    case BaseStationState::Missing:
-        errors.SetBaseStationMissing(number);
-        break;
-    case BaseStationState::CommunicationFailed:
-        errors.SetCommunicationError(number);
-        break;
-    case BaseStationState::CredentialsRejected:
-        errors.SetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        break;
-    case BaseStationState::FirmwareUnsupported:
-        errors.SetUnsupportedFirmware(number);
-        errors.UnSetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        break;
-    case BaseStationState::BadResponse:
-        errors.UnSetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        general = ErrorCodesGeneral::InvalidResponse;
-        break;
-    case BaseStationState::ValueOutOfRange:
-        errors.UnSetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        general = ErrorCodesGeneral::OutOfRangeValue;
-        break;
-    case BaseStationState::UnexpectedFailure:
-        general = ErrorCodesGeneral::UnexpectedError;
-        break;
-    case BaseStationState::Fatal:
-        general = ErrorCodesGeneral::FatalError;
-        break;
-    case BaseStationState::ThermostatsAndActorsMissing:
-        errors.SetRoomThermostatMissing(number);
-        errors.SetActorModuleMissing(number);
-        errors.UnSetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        break;
-    case BaseStationState::ActorsMissing:
-        errors.SetActorModuleMissing(number);
-        errors.UnSetRoomThermostatMissing(number);
-        errors.UnSetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        break;
-    case BaseStationState::ThermostatsMissing:
-        errors.SetRoomThermostatMissing(number);
-        errors.UnSetActorModuleMissing(number);
-        errors.UnSetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        break;
-    case BaseStationState::Complete:
-        errors.UnSetActorModuleMissing(number);
-        errors.UnSetRoomThermostatMissing(number);
-        errors.UnSetInvalidCredentials(number);
-        errors.UnSetCommunicationError(number);
-        break;
+    const std::size_t count = std::size(StationErrorCalls);
+    for (std::size_t error = 0; error < count; ++error) {
+        if ((outcome.raised >> error) & 1u) {
+            (errors.*StationErrorCalls[error].raise)(number);
+        }
     }
-    errors.HandleGeneralError(general);
+    for (std::size_t error = count; error-- > 0;) {
+        if ((outcome.cleared >> error) & 1u) {
+            (errors.*StationErrorCalls[error].clear)(number);
+        }
+    }
+    errors.HandleGeneralError(outcome.general);
 }
 
 // ---------------------------------------------------------------------------

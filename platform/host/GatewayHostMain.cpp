@@ -103,52 +103,53 @@ struct DeleteApp {
     void operator()(OruApp::IOruApp* app) const { deleteOruApp(app); }
 };
 
-int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
+// The phases of a run, in order. A phase that ends the run has written why.
+
+boost::optional<EtsParameters> ReadParameterFile(const HostOptions& options)
 {
-    EtsParameters parameters;
-    if (!options.parameterFile.empty()) {
-        std::ifstream file(options.parameterFile);
-        if (!file) {
-            std::cerr << "Cannot read the parameter file '" << options.parameterFile << "'\n";
-            return ExitBadSetup;
-        }
-        auto parsed = ParseEtsParameters(file);
-        for (const auto& error : parsed.errors) {
-            std::cerr << options.parameterFile << ": " << error << '\n';
-        }
-        if (!parsed.errors.empty()) {
-            return ExitBadSetup;
-        }
-        parameters = std::move(parsed.parameters);
+    if (options.parameterFile.empty()) {
+        return EtsParameters();
     }
+    std::ifstream file(options.parameterFile);
+    if (!file) {
+        std::cerr << "Cannot read the parameter file '" << options.parameterFile << "'\n";
+        return boost::none;
+    }
+    auto parsed = ParseEtsParameters(file);
+    for (const auto& error : parsed.errors) {
+        std::cerr << options.parameterFile << ": " << error << '\n';
+    }
+    if (!parsed.errors.empty()) {
+        return boost::none;
+    }
+    return std::move(parsed.parameters);
+}
 
-    if (options.printKnxMap || options.printKnxXml) {
-        PrintKnxMap(options, parameters, std::cout);
-        return ExitClean;
-    }
-    boost::optional<Knx::GroupAddressMap> knxMap;
-    if (!options.knxUrl.empty() && !(knxMap = LoadKnxMap(options, parameters, std::cerr))) {
-        return ExitBadSetup;
-    }
-
+boost::optional<std::vector<std::string>> ReadScript(const HostOptions& options)
+{
     std::vector<std::string> script;
-    if (!options.scriptFile.empty()) {
-        std::ifstream file(options.scriptFile);
-        if (!file) {
-            std::cerr << "Cannot read the script '" << options.scriptFile << "'\n";
-            return ExitBadSetup;
-        }
-        for (std::string line; std::getline(file, line);) {
-            script.push_back(line);
-        }
+    if (options.scriptFile.empty()) {
+        return script;
     }
+    std::ifstream file(options.scriptFile);
+    if (!file) {
+        std::cerr << "Cannot read the script '" << options.scriptFile << "'\n";
+        return boost::none;
+    }
+    for (std::string line; std::getline(file, line);) {
+        script.push_back(line);
+    }
+    return script;
+}
 
+bool PrepareConfigurationDirectory(const HostOptions& options)
+{
     boost::system::error_code directoryError;
     boost::filesystem::create_directories(options.configurationDirectory, directoryError);
     if (directoryError) {
         std::cerr << "Cannot create the configuration directory '" << options.configurationDirectory
                   << "': " << directoryError.message() << '\n';
-        return ExitBadSetup;
+        return false;
     }
     if (options.httpPort &&
         !boost::filesystem::equivalent(options.configurationDirectory, HostOptions::DefaultConfigurationDirectory,
@@ -157,7 +158,115 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
                   << HostOptions::DefaultConfigurationDirectory << ", the plug-in reads the one in "
                   << options.configurationDirectory << '\n';
     }
+    return true;
+}
 
+// Init, then Run.
+bool StartPlugin(OruApp::IOruApp& app, GatewayHost& host)
+{
+    try {
+        if (!app.Init(&host)) {
+            std::cerr << "The plug-in's Init failed\n";
+            return false;
+        }
+        if (!app.Run()) {
+            std::cerr << "The plug-in's Run failed\n";
+            return false;
+        }
+        return true;
+    } catch (const std::exception& error) {
+        std::cerr << "The plug-in failed to start: " << error.what() << '\n';
+        return false;
+    }
+}
+
+// The configuration page and what it shows: the plug-in's product web
+// service and the live view.
+struct ConfigurationPage {
+    CommonWebService commonWebService;
+    std::unique_ptr<IProductWebService> productWebService;
+    std::unique_ptr<LiveView> liveView;
+    std::unique_ptr<ConfigurationPageServer> server;
+};
+
+// The exit status: ExitClean while the page is served.
+int ServeConfigurationPage(ConfigurationPage& page, const HostOptions& options, const PluginLibrary& plugin,
+                          const std::string& pluginPath, GatewayHost& host, const LogRing& logRing,
+                          boost::asio::io_service& ioService, BusConsole& console, LiveView::Deliver deliver)
+{
+    try {
+        page.productWebService.reset(plugin.createProductWebService(page.commonWebService));
+    } catch (const std::exception& error) {
+        std::cerr << "The plug-in's product web service failed: " << error.what() << '\n';
+    }
+    if (!page.productWebService) {
+        return ExitPluginFailed;
+    }
+    page.liveView = std::make_unique<LiveView>(
+        LiveView::Installation{host.GetParameters(), options.configurationDirectory + "/orubasestationconfig.json",
+                               pluginPath},
+        host.GetLiveState(), logRing, std::move(deliver));
+    page.server = std::make_unique<ConfigurationPageServer>(ioService, *page.productWebService, page.liveView.get());
+    const auto error = page.server->Listen(*options.httpPort);
+    if (error) {
+        std::cerr << "Cannot serve the configuration page on port " << *options.httpPort << ": " << error.message()
+                  << '\n';
+        return ExitBadSetup;
+    }
+    console.Print("Configuration page: http://127.0.0.1:" + std::to_string(page.server->GetPort()) + "/\n");
+    return ExitClean;
+}
+
+// Until a signal or the console's quit.
+void RunEventLoop(const HostOptions& options, std::vector<std::string> script,
+                  const ConsoleInput::DeliverFunction& deliver, boost::asio::io_service& ioService,
+                  BusConsole& console, ServiceNotifier& service, StopSignals& signals)
+{
+    auto stop = [&ioService, &console, &service](const std::string& reason) {
+        console.Print("Stopping (" + reason + ")\n");
+        service.Stopping();
+        ioService.stop();
+    };
+    signals.Wait(ioService, stop);
+    auto quit = [stop]() { stop("quit"); };
+    std::shared_ptr<ConsoleInput> input;
+    if (!options.scriptFile.empty()) {
+        input = ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
+    } else if (!options.daemon) {
+        input = ConsoleInput::FromDescriptor(ioService, STDIN_FILENO, console, deliver, quit);
+    }
+    if (input) {
+        input->Start();
+        console.Print("Running. Type 'help' for the console syntax.\n");
+    } else {
+        console.Print("Running.\n");
+    }
+    service.Ready();
+    ioService.run();
+    if (input) {
+        input->Stop();
+    }
+    signals.Forget();
+}
+
+int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
+{
+    auto parameters = ReadParameterFile(options);
+    if (!parameters) {
+        return ExitBadSetup;
+    }
+    if (options.printKnxMap || options.printKnxXml) {
+        PrintKnxMap(options, *parameters, std::cout);
+        return ExitClean;
+    }
+    boost::optional<Knx::GroupAddressMap> knxMap;
+    if (!options.knxUrl.empty() && !(knxMap = LoadKnxMap(options, *parameters, std::cerr))) {
+        return ExitBadSetup;
+    }
+    auto script = ReadScript(options);
+    if (!script || !PrepareConfigurationDirectory(options)) {
+        return ExitBadSetup;
+    }
     const std::string pluginPath = options.pluginPath.empty() ? DefaultPluginPath(argv0) : options.pluginPath;
     std::string loadError;
     auto plugin = PluginLibrary::Load(pluginPath, loadError);
@@ -167,7 +276,7 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
     }
 
     BusConsole console(std::cout, !options.daemon);
-    GatewayHost host(std::move(parameters), options.configurationDirectory, console);
+    GatewayHost host(std::move(*parameters), options.configurationDirectory, console);
     // The last log lines for the page's diagnostics; the plug-in's error
     // lines tell the live view which station an error concerns.
     auto* logRing = new LogRing([&host](const std::string& message) { host.GetLiveState().RecordLogMessage(message); });
@@ -196,96 +305,35 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
         }
         console.Print("Plug-in " + pluginPath + " loaded\n");
 
-        bool running = false;
-        try {
-            if (!app->Init(&host)) {
-                std::cerr << "The plug-in's Init failed\n";
-            } else {
-                running = app->Run();
-                if (!running) {
-                    std::cerr << "The plug-in's Run failed\n";
-                }
-            }
-        } catch (const std::exception& error) {
-            std::cerr << "The plug-in failed to start: " << error.what() << '\n';
-        }
-
-        std::unique_ptr<IProductWebService> productWebService;
-        std::unique_ptr<LiveView> liveView;
-        std::unique_ptr<ConfigurationPageServer> configurationPage;
-        CommonWebService commonWebService;
+        bool running = StartPlugin(*app, host);
+        ConfigurationPage page;
         if (running && options.httpPort) {
-            try {
-                productWebService.reset(plugin->createProductWebService(commonWebService));
-            } catch (const std::exception& error) {
-                std::cerr << "The plug-in's product web service failed: " << error.what() << '\n';
-            }
-            if (productWebService) {
-                liveView = std::make_unique<LiveView>(
-                    LiveView::Installation{host.GetParameters(),
-                                           options.configurationDirectory + "/orubasestationconfig.json", pluginPath},
-                    host.GetLiveState(), *logRing, [&app, &console](int co, const BusValue& value) {
-                        Deliver(*app, console, DeliverValueCommand{co, value});
-                    });
-                configurationPage =
-                    std::make_unique<ConfigurationPageServer>(ioService, *productWebService, liveView.get());
-                const auto error = configurationPage->Listen(*options.httpPort);
-                if (error) {
-                    std::cerr << "Cannot serve the configuration page on port " << *options.httpPort << ": "
-                              << error.message() << '\n';
-                    status = ExitBadSetup;
-                    running = false;
-                } else {
-                    console.Print("Configuration page: http://127.0.0.1:" +
-                                  std::to_string(configurationPage->GetPort()) + "/\n");
-                }
-            } else {
-                status = ExitPluginFailed;
-                running = false;
-            }
+            status = ServeConfigurationPage(page, options, *plugin, pluginPath, host, *logRing, ioService, console,
+                                            [&app, &console](int co, const BusValue& value) {
+                                                Deliver(*app, console, DeliverValueCommand{co, value});
+                                            });
+            running = status == ExitClean;
         } else if (!running) {
             status = ExitPluginFailed;
         }
 
         if (running) {
-            auto stop = [&ioService, &console, &service](const std::string& reason) {
-                console.Print("Stopping (" + reason + ")\n");
-                service.Stopping();
-                ioService.stop();
-            };
-            signals.Wait(ioService, stop);
-            auto deliver = [&app, &console](const DeliverValueCommand& command) { Deliver(*app, console, command); };
-            auto quit = [stop]() { stop("quit"); };
-            std::shared_ptr<ConsoleInput> input;
-            if (!options.scriptFile.empty()) {
-                input = ConsoleInput::FromLines(ioService, std::move(script), console, deliver, quit);
-            } else if (!options.daemon) {
-                input = ConsoleInput::FromDescriptor(ioService, STDIN_FILENO, console, deliver, quit);
-            }
-            if (input) {
-                input->Start();
-                console.Print("Running. Type 'help' for the console syntax.\n");
-            } else {
-                console.Print("Running.\n");
-            }
-            service.Ready();
             busApp = app.get();
-            ioService.run();
+            RunEventLoop(
+                options, std::move(*script),
+                [&app, &console](const DeliverValueCommand& command) { Deliver(*app, console, command); }, ioService,
+                console, service, signals);
             busApp = nullptr;
-            if (input) {
-                input->Stop();
-            }
-            signals.Forget();
         }
 
         // As the gateway stops a plug-in: the page first, then Exit and
         // delete; the product web service is the plug-in's code too.
-        if (configurationPage) {
-            configurationPage->Close();
+        if (page.server) {
+            page.server->Close();
         }
         app->Exit(&host);
         app.reset();
-        productWebService.reset();
+        page.productWebService.reset();
     }
     console.Print("Stopped.\n");
     return status;

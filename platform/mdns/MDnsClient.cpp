@@ -69,17 +69,17 @@ std::map<std::string, std::string> ParseTxt(AvahiStringList* txt)
 // until the last of them is done. Avahi objects are touched only with the
 // Avahi lock held; the browse cache has its own mutex, taken after the Avahi
 // lock when both are needed.
-class MDnsClient::Connection : public std::enable_shared_from_this<Connection> {
+class MDnsClient::SharedState : public std::enable_shared_from_this<SharedState> {
 public:
-    explicit Connection(boost::asio::io_service& ioService)
+    explicit SharedState(boost::asio::io_service& ioService)
         : _ioService(ioService), _poll(ioService), _retryTimer(ioService), _serviceTypes{BaseStationServiceType}
     {
     }
 
-    ~Connection() { Close(); }
+    ~SharedState() { Close(); }
 
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
+    SharedState(const SharedState&) = delete;
+    SharedState& operator=(const SharedState&) = delete;
 
     void Open()
     {
@@ -157,7 +157,7 @@ private:
         int error = AVAHI_OK;
         // The state callback runs inside avahi_client_new already and
         // stores the client there.
-        AvahiClient* client = avahi_client_new(_poll.GetApi(), AVAHI_CLIENT_NO_FAIL, &Connection::OnClientState,
+        AvahiClient* client = avahi_client_new(_poll.GetApi(), AVAHI_CLIENT_NO_FAIL, &SharedState::OnClientState,
                                                this, &error);
         if (client == nullptr) {
             // avahi_client_new has freed what the callback may have seen.
@@ -213,7 +213,7 @@ private:
 
     static void OnClientState(AvahiClient* client, AvahiClientState state, void* userdata)
     {
-        auto& self = *static_cast<Connection*>(userdata);
+        auto& self = *static_cast<SharedState*>(userdata);
         self._client = client;
         switch (state) {
         case AVAHI_CLIENT_S_RUNNING:
@@ -310,7 +310,7 @@ private:
             }
             AvahiServiceBrowser* browser =
                 avahi_service_browser_new(_client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, serviceType.c_str(), nullptr,
-                                          static_cast<AvahiLookupFlags>(0), &Connection::OnBrowserEvent, this);
+                                          static_cast<AvahiLookupFlags>(0), &SharedState::OnBrowserEvent, this);
             if (browser == nullptr) {
                 ORU_LOG_WARN("Cannot browse for " << serviceType << ": " << avahi_strerror(avahi_client_errno(_client)));
                 failed = true;
@@ -328,7 +328,7 @@ private:
                                AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
                                AvahiLookupResultFlags, void* userdata)
     {
-        auto& self = *static_cast<Connection*>(userdata);
+        auto& self = *static_cast<SharedState*>(userdata);
         const auto entry = self._browsers.find(browser);
         if (entry == self._browsers.end()) {
             return;
@@ -408,7 +408,7 @@ private:
         AvahiServiceResolver* resolver = avahi_service_resolver_new(
             _client, interfaceIndex, AVAHI_PROTO_INET, device.name.c_str(), device.type.c_str(),
             device.domain.empty() ? nullptr : device.domain.c_str(), AVAHI_PROTO_INET,
-            static_cast<AvahiLookupFlags>(0), &Connection::OnResolverEvent, this);
+            static_cast<AvahiLookupFlags>(0), &SharedState::OnResolverEvent, this);
         if (resolver == nullptr) {
             ORU_LOG_DEBUG("Cannot resolve " << device << ": " << avahi_strerror(avahi_client_errno(_client)));
             return;
@@ -421,7 +421,7 @@ private:
                                 const char* hostName, const AvahiAddress* address, std::uint16_t port,
                                 AvahiStringList* txt, AvahiLookupResultFlags, void* userdata)
     {
-        auto& self = *static_cast<Connection*>(userdata);
+        auto& self = *static_cast<SharedState*>(userdata);
         const auto entry = self._resolves.find(resolver);
         if (entry == self._resolves.end()) {
             avahi_service_resolver_free(resolver);
@@ -479,28 +479,28 @@ private:
     InstanceFoundCallback _instanceFound;
 };
 
-MDnsClient::MDnsClient(boost::asio::io_service& ioService) : _connection(std::make_shared<Connection>(ioService))
+MDnsClient::MDnsClient(boost::asio::io_service& ioService) : _state(std::make_shared<SharedState>(ioService))
 {
-    _connection->Open();
+    _state->Open();
 }
 
-MDnsClient::~MDnsClient() { _connection->Close(); }
+MDnsClient::~MDnsClient() { _state->Close(); }
 
 void MDnsClient::Browse(const std::string& serviceType, BrowseCallback callback)
 {
-    for (auto& device : _connection->Browse(serviceType)) {
+    for (auto& device : _state->Browse(serviceType)) {
         callback(std::move(device));
     }
 }
 
 void MDnsClient::Resolve(const Keldra::DeviceInfo& device, ResolveCallback callback)
 {
-    _connection->Resolve(device, std::move(callback));
+    _state->Resolve(device, std::move(callback));
 }
 
 void MDnsClient::SetInstanceFoundCallback(InstanceFoundCallback callback)
 {
-    _connection->SetInstanceFoundCallback(std::move(callback));
+    _state->SetInstanceFoundCallback(std::move(callback));
 }
 
 }  // namespace Oru

@@ -43,10 +43,10 @@ public:
     void Resolve(const Keldra::DeviceInfo& device, ResolveCallback callback) override;
     void SetInstanceFoundCallback(InstanceFoundCallback callback) override;
 
-    class Connection;
+    class SharedState;
 
 private:
-    std::shared_ptr<Connection> _connection;
+    std::shared_ptr<SharedState> _state;
 };
 
 }  // namespace Oru
