@@ -1,14 +1,11 @@
 // The timer semantics every timed component relies on, checked on the kernel
 // clock (real timers on a real event loop, short real durations) and on the
-// virtual clock the other tests use; then the kernel timers with their event
-// loop on a worker thread.
+// virtual clock the other tests use.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -194,43 +191,6 @@ TYPED_TEST(TimerSemantics, APeriodicActivityReArmsFromItsHandler)
     for (std::size_t tick = 0; tick < calls.size(); ++tick) {
         this->ExpectCall(calls[tick], {}, armedAt[tick], this->Period);
     }
-}
-
-// The real timers with the event loop on a worker thread, as the plug-in runs
-// them: the host's thread arms, cancels and destroys timers.
-TEST(KernelTimerOnAWorkerThread, HandlersRunOnTheWorkerWhileTheHostArmsCancelsAndDestroys)
-{
-    Oru::OperatingSystem operatingSystem("TimerThreadTest");
-    boost::asio::io_service ioService;
-    Oru::KernelClockSystem clock(ioService, operatingSystem);
-    auto work = boost::asio::make_work_guard(ioService);
-    std::thread worker([&ioService] { ioService.run(); });
-    // A wait whose completion is handed to the host's thread, which expects it on the worker.
-    const auto wait = [](Oru::WaitableTimer& timer) {
-        auto promise = std::make_shared<std::promise<std::pair<std::thread::id, error_code>>>();
-        timer.async_wait([promise](error_code error) { promise->set_value({std::this_thread::get_id(), error}); });
-        return promise->get_future();
-    };
-    const auto expectOnTheWorker = [&worker](auto completion, error_code error) {
-        ASSERT_EQ(std::future_status::ready, completion.wait_for(std::chrono::seconds(5)));
-        EXPECT_EQ(std::make_pair(worker.get_id(), error), completion.get());
-    };
-
-    auto timer = clock.CreateTimer();
-    for (int round = 0; round < 3; ++round) {
-        timer->expires_from_now(2 * ms);
-        expectOnTheWorker(wait(*timer), {});
-    }
-    timer->expires_from_now(1 * hour);
-    auto cancelled = wait(*timer);
-    EXPECT_EQ(1u, timer->cancel());
-    expectOnTheWorker(std::move(cancelled), aborted);
-    auto destroyed = wait(*timer);
-    timer.reset();
-    expectOnTheWorker(std::move(destroyed), aborted);
-
-    work.reset();
-    worker.join();
 }
 
 }  // namespace
