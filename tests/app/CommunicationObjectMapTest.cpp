@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-#include <string>
-
 #include "app/CommunicationObjectMap.h"
 
 using namespace Keldra;
@@ -44,23 +41,4 @@ TEST(CommunicationObjectMap, EveryNumberDecodesUnlessUnassignedAndEncodesBack)
         }
     }
     EXPECT_EQ(stationCos, 5u * 86u);
-}
-
-// "CO(BaseStationCo) (station|(thermostat or slot|function)=number in the
-// block)" or "(station|general function)".
-TEST(CommunicationObjectMap, KnownNumbersDecodeAndPrintAsStationThermostatOrSlotAndFunction)
-{
-    const std::pair<int, const char*> cases[] = {
-        {1, "1(BaseStationCo) (1|(1|1)=1)"},       {24, "24(BaseStationCo) (1|(8|3)=24)"},
-        {424, "424(BaseStationCo) (5|(8|3)=24)"},   {37, "37(BaseStationCo) (1|(1|37)=37)"},
-        {142, "142(BaseStationCo) (2|(2|37)=42)"},  {496, "496(BaseStationCo) (5|(12|41)=96)"},
-        {97, "97(BaseStationCo) (1|97)"},           {498, "498(BaseStationCo) (5|98)"},
-    };
-    for (const auto& [co, text] : cases) {
-        const auto decoded = DecodeCo(*CoNumber::Create(co));
-        ASSERT_TRUE(decoded) << co;
-        std::ostringstream printed;
-        printed << boost::get<BaseStationCo>(*decoded);
-        EXPECT_EQ(printed.str(), text);
-    }
 }

@@ -60,7 +60,6 @@ TEST(BaseStationPropertiesDeathTest, CountsEveryConfiguredElementAsARoomFromOneT
 {
     EXPECT_EQ(Make({3, 7}, {"TH000001", "", "TH000003"}).GetNumberRooms(), R(5));
     EXPECT_EQ(Make({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {}).GetNumberRooms(), R(12));
-    EXPECT_EQ(ActorModuleRoomIndexMappingInfo(Actor(4)).GetMinimumPowerLevel(), PowerLevel::Constant<1>());
     testing::FLAGS_gtest_death_test_style = "threadsafe";  // the logger runs threads
     EXPECT_DEATH(Make({}, {}), "numberRooms");
     EXPECT_DEATH(Make({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {"TH000001"}), "numberRooms");

@@ -12,7 +12,6 @@
 
 #include <boost/algorithm/string/replace.hpp>
 
-#include "CollectingTimer.h"
 #include "LogCapture.h"
 #include "VirtualClockSystem.h"
 #include "rooms/ErrorCodeHandler.h"
@@ -229,16 +228,14 @@ TEST_F(ErrorHandlerTest, EachChangeLogsAndIndicatesOnce)
 TEST_F(ErrorHandlerTest, ExpiryDeliveredAfterDestructionTouchesNothing)
 {
     for (const bool destroyFirst : {false, true}) {
-        std::vector<Oru::WaitableTimer::WaitHandler> waits;
-        _handler = std::make_unique<ErrorHandler>(
-            [&] { return std::make_unique<Oru::Testing::CollectingTimer>(waits); }, _indication, Station(1));
+        Create(1, false);
         Do("NoError");
-        ASSERT_EQ(waits.size(), 1u);
         _indication.Take();
+        _clock.ExpireWithoutRunning(boost::chrono::seconds(27));
         if (destroyFirst) {
             _handler.reset();
         }
-        waits.front()(boost::system::error_code{});
+        _clock.RunPending();
         EXPECT_EQ(_indication.Take(), Indication(destroyFirst ? "" : "MissingBaseSta")) << destroyFirst;
     }
 }

@@ -8,7 +8,6 @@
 
 #include <boost/optional/optional_io.hpp>
 
-#include "CollectingTimer.h"
 #include "LogCapture.h"
 #include "VirtualClockSystem.h"
 #include "rooms/PowerLevelStepCombiner.h"
@@ -167,19 +166,10 @@ TEST_F(PowerLevelStepCombinerTest, DestroyedWithAWaitPendingOrAfterAnAbortTouche
 
 class StepCombinerTest : public testing::Test {
 protected:
-    // Expiry of every wait so far: the completions, to run later.
-    std::vector<Oru::WaitableTimer::WaitHandler> Expire() { return std::exchange(waits, {}); }
-    static void Run(std::vector<Oru::WaitableTimer::WaitHandler> completions)
-    {
-        for (auto& completion : completions) {
-            completion(boost::system::error_code());
-        }
-    }
-
-    std::vector<Oru::WaitableTimer::WaitHandler> waits;
+    const Milliseconds quietPeriod{300};
+    Oru::Testing::VirtualClockSystem clock;
     std::vector<int> reported;
-    Keldra::StepCombiner combiner{std::make_unique<Oru::Testing::CollectingTimer>(waits),
-                                  [this](int steps) { reported.push_back(steps); }};
+    Keldra::StepCombiner combiner{clock.CreateTimer(), [this](int steps) { reported.push_back(steps); }};
 };
 
 // Only the completion of the latest wait acts, also when an earlier one had
@@ -188,24 +178,24 @@ TEST_F(StepCombinerTest, OnlyTheLatestWaitReportsAndAnAbortDropsTheSteps)
 {
     Oru::Testing::LogCapture log;
     ++combiner;
-    auto expired = Expire();
+    clock.ExpireWithoutRunning(quietPeriod);
     ++combiner;  // the first completion waits in the queue
-    Run(std::move(expired));
+    clock.RunPending();
     EXPECT_TRUE(reported.empty());
-    Run(Expire());
+    clock.Advance(quietPeriod);
     EXPECT_EQ(reported, std::vector<int>{2});
 
     ++combiner;
     --combiner;
     ++combiner;
-    expired = Expire();
+    clock.ExpireWithoutRunning(quietPeriod);
     combiner.Abort();
-    Run(std::move(expired));
+    clock.RunPending();
     combiner.Abort();  // idle: nothing to cancel, nothing logged
     EXPECT_EQ(reported, std::vector<int>{2});
     EXPECT_EQ(log.Messages(Info), Lines{"Combining of powerlevel steps canceled"});
     --combiner;  // collects afresh
-    Run(Expire());
+    clock.Advance(quietPeriod);
     EXPECT_EQ(reported, (std::vector<int>{2, -1}));
 }
 

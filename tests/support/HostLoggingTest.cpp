@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -113,20 +112,6 @@ TEST(HostLogging, LinesBelowTheLoggersLevelAreNeitherFormattedNorWritten)
     EXPECT_EQ(1, count);
     EXPECT_EQ(std::vector<std::string>{}, capture.Messages(log4cplus::DEBUG_LOG_LEVEL));
     EXPECT_EQ(std::vector<std::string>{"counted"}, capture.Messages(log4cplus::INFO_LOG_LEVEL));
-}
-
-// Two captures alive together once shared one appender.
-TEST(HostLogging, TwoCapturesAliveTogetherEachSeeTheLinesOfTheirLifetime)
-{
-    const auto outer = std::make_unique<LogCapture>();
-    ORU_LOG_INFO("first");
-    {
-        const LogCapture inner;
-        ORU_LOG_INFO("second");
-        EXPECT_THAT(inner.Messages(log4cplus::INFO_LOG_LEVEL), ElementsAre("second"));
-    }
-    ORU_LOG_INFO("third");
-    EXPECT_THAT(outer->Messages(log4cplus::INFO_LOG_LEVEL), ElementsAre("first", "second", "third"));
 }
 
 int InnermostLine()

@@ -9,7 +9,6 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "VirtualClockSystem.h"
 #include "app/OruApp.h"
 #include "support/Assert.h"
 #include "support/BoundedTypes.h"
@@ -112,8 +111,6 @@ TEST(SupportDeathTest, EveryCheckEndsTheProcessWithItsLine)
                  "Assertion `utf8::is_valid\\(begin\\(\\), end\\(\\)\\)' failed");
     EXPECT_DEATH(static_cast<void>(*Keldra::Room::All().end()), "Assertion `!m_is_end' failed");
     EXPECT_DEATH(static_cast<void>(Oru::function<int(int)>()(1)), "Assertion `m_storage' failed");
-    Oru::Testing::VirtualClockSystem clock;
-    EXPECT_DEATH(clock.Advance(boost::chrono::nanoseconds(-1)), "Assertion `duration.count\\(\\) >= 0' failed");
 }
 
 }  // namespace

@@ -1,16 +1,11 @@
 // The timer semantics every timed component relies on, checked on the kernel
 // clock (real timers on a real event loop, short real durations) and on the
-// virtual clock the other tests use; then what only the virtual clock
-// promises, and the kernel timers with their event loop on a worker thread.
-#include <gmock/gmock.h>
+// virtual clock the other tests use.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
-#include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,7 +16,6 @@
 #include "support/KernelClockSystem.h"
 #include "support/OperatingSystem.h"
 
-using ::testing::ElementsAre;
 using Duration = Oru::WaitableTimer::Duration;
 using Handler = Oru::WaitableTimer::WaitHandler;
 using TimePoint = Oru::ClockSystem::TimePoint;
@@ -29,7 +23,6 @@ using boost::system::error_code;
 
 namespace {
 
-constexpr boost::chrono::nanoseconds ns(1);
 constexpr boost::chrono::milliseconds ms(1);
 constexpr boost::chrono::hours hour(1);
 const error_code aborted = boost::asio::error::operation_aborted;
@@ -198,95 +191,6 @@ TYPED_TEST(TimerSemantics, APeriodicActivityReArmsFromItsHandler)
     for (std::size_t tick = 0; tick < calls.size(); ++tick) {
         this->ExpectCall(calls[tick], {}, armedAt[tick], this->Period);
     }
-}
-
-// What only the virtual clock promises: exact firing times, and its counts.
-TEST(VirtualClock, EachWaitFiresAtItsOwnExpiryInOrderWithinOneAdvance)
-{
-    Oru::Testing::VirtualClockSystem clock;
-    const TimePoint start = clock.GetNow();
-    std::vector<std::string> fired;  // "name@<virtual ms since the start>", " aborted" when cancelled
-    const auto record = [&](const std::string& name) -> Handler {
-        return [&, name](error_code error) {
-            const auto at = boost::chrono::duration_cast<boost::chrono::milliseconds>(clock.GetNow() - start);
-            fired.push_back(name + "@" + std::to_string(at.count()) + "ms" + (error ? " aborted" : ""));
-        };
-    };
-    const std::pair<const char*, Duration> waits[] = {
-        {"late", 30 * ms}, {"early", 10 * ms}, {"tie", 30 * ms}, {"past", Duration::min()}, {"never", Duration::max()}};
-    std::vector<std::unique_ptr<Oru::WaitableTimer>> timers;
-    for (const auto& wait : waits) {
-        timers.push_back(clock.CreateTimer());
-        timers.back()->expires_from_now(wait.second);
-        timers.back()->async_wait(record(wait.first));
-    }
-    auto periodic = clock.CreateTimer();
-    Handler tick = [&](error_code error) {
-        record("tick")(error);
-        if (!error) {
-            periodic->expires_from_now(12 * ms);
-            periodic->async_wait(tick);
-        }
-    };
-    periodic->expires_from_now(12 * ms);
-    periodic->async_wait(tick);
-    EXPECT_EQ(6u, clock.TimerCount());
-    EXPECT_EQ(5u, clock.PendingWaitCount());
-
-    clock.Advance(9 * ms);
-    EXPECT_THAT(fired, ElementsAre("past@0ms"));
-    clock.Advance(31 * ms);
-    // Equal expiries fire in the order of their waits.
-    EXPECT_THAT(fired, ElementsAre("past@0ms", "early@10ms", "tick@12ms", "tick@24ms", "late@30ms", "tie@30ms",
-                                   "tick@36ms"));
-    clock.Advance(Duration(0));
-    clock.Advance(1 * ns);
-    EXPECT_EQ(Duration(40 * ms + 1 * ns), clock.GetNow() - start);
-    periodic.reset();
-    EXPECT_EQ(5u, clock.TimerCount());
-    EXPECT_EQ(1u, clock.PendingWaitCount());
-    // "never" stays pending, and nothing overflows.
-    clock.Advance(Duration::max() / 2);
-    EXPECT_EQ("tick@40ms aborted", fired.back());
-    EXPECT_EQ(8u, fired.size());
-    EXPECT_EQ(Duration::max() / 2 + 40 * ms + 1 * ns, clock.GetNow() - start);
-}
-
-// The real timers with the event loop on a worker thread, as the plug-in runs
-// them: the host's thread arms, cancels and destroys timers.
-TEST(KernelTimerOnAWorkerThread, HandlersRunOnTheWorkerWhileTheHostArmsCancelsAndDestroys)
-{
-    Oru::OperatingSystem operatingSystem("TimerThreadTest");
-    boost::asio::io_service ioService;
-    Oru::KernelClockSystem clock(ioService, operatingSystem);
-    auto work = boost::asio::make_work_guard(ioService);
-    std::thread worker([&ioService] { ioService.run(); });
-    // A wait whose completion is handed to the host's thread, which expects it on the worker.
-    const auto wait = [](Oru::WaitableTimer& timer) {
-        auto promise = std::make_shared<std::promise<std::pair<std::thread::id, error_code>>>();
-        timer.async_wait([promise](error_code error) { promise->set_value({std::this_thread::get_id(), error}); });
-        return promise->get_future();
-    };
-    const auto expectOnTheWorker = [&worker](auto completion, error_code error) {
-        ASSERT_EQ(std::future_status::ready, completion.wait_for(std::chrono::seconds(5)));
-        EXPECT_EQ(std::make_pair(worker.get_id(), error), completion.get());
-    };
-
-    auto timer = clock.CreateTimer();
-    for (int round = 0; round < 3; ++round) {
-        timer->expires_from_now(2 * ms);
-        expectOnTheWorker(wait(*timer), {});
-    }
-    timer->expires_from_now(1 * hour);
-    auto cancelled = wait(*timer);
-    EXPECT_EQ(1u, timer->cancel());
-    expectOnTheWorker(std::move(cancelled), aborted);
-    auto destroyed = wait(*timer);
-    timer.reset();
-    expectOnTheWorker(std::move(destroyed), aborted);
-
-    work.reset();
-    worker.join();
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 #include <log4cplus/loglevel.h>
 
-#include "ApplicationFixture.h"
 #include "OruLogging.h"
+#include "tests/app/ApplicationFixture.h"
 
 namespace Keldra {
 namespace Testing {
