@@ -95,8 +95,9 @@ TEST_F(KnxEndToEndTest, StationAndBusMeetThroughKnxd)
     StartKnxd();
     const auto connected = Await("Connected to knxd at local:/run/knx", hostOutput);
     Await(Matching("knx -> 0/1/4 write 2D 30 3A 4E 6F 45 72 72 6F 72 00 00 00 00$"), connected, Seconds(2));
+    // What knxd hands on the first part showed; its new listener may start
+    // only after the host has reconnected.
     Await(Matching("knx -> 1/1/3 write 0C 33$"), connected, Seconds(2));
-    Heard("^Write from .* to 1/1/3: 0C 33", 0);
     // Up to the next poll's values: each address once, though a poll came while knxd was away.
     const auto resent = _host->Output().substr(connected, Await("app->bus", connected) - connected);
     const std::regex write("knx -> (\\S+) write");
