@@ -107,13 +107,7 @@ public:
         Command("POST", "/element/" + Find(xpath) + "/value", R"({"text": )" + Json(text) + "}");
     }
     void Click(const std::string& xpath) const { Command("POST", "/element/" + Find(xpath) + "/click", "{}"); }
-    void Screenshot(const std::string& path) const
-    {
-        const std::string encoded = Command("GET", "/screenshot").GetString();
-        std::string png(boost::beast::detail::base64::decoded_size(encoded.size()), '\0');
-        png.resize(boost::beast::detail::base64::decode(&png[0], encoded.data(), encoded.size()).first);
-        std::ofstream(path, std::ios::binary) << png;
-    }
+    void Open(const std::string& url) const { Command("POST", "/url", R"({"url": )" + Json(url) + "}"); }
 
 private:
     const Lab& _lab;
@@ -121,150 +115,142 @@ private:
     std::string _session;
 };
 
-// The installation of tests/e2e (two stations) on the page's live view:
-// the stations' values, a setpoint set on the page, a station error and
-// wrong credentials, screenshots at a desktop and a phone width, and a
-// diagnostics download without passwords.
-TEST(ConfigurationPageBrowserTest, TheLiveViewShowsAndSetsTheStationsValues)
-{
-    const std::string why = Lab::Unavailable();
-    if (!why.empty() || ::access(Chromium, X_OK) != 0 || ::access(ChromeDriver, X_OK) != 0) {
-        GTEST_SKIP() << "Browser test skipped: " << (why.empty() ? "needs chromium and chromedriver" : why);
+// The lab, and the host in "gw" in a mount namespace of its own, where a
+// directory of the test is /opt: the page and the plug-in use the gateway's
+// fixed credentials path without touching the machine's /opt. The directory
+// is made anew at every run and left for a look afterwards (host.log).
+class ConfigurationPageBrowserTest : public Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = Lab::Unavailable();
+        if (!why.empty() || ::access(Chromium, X_OK) != 0 || ::access(ChromeDriver, X_OK) != 0) {
+            GTEST_SKIP() << "Browser test skipped: "
+                         << (why.empty() ? "needs chromium and chromedriver (Debian packages chromium and "
+                                           "chromium-driver; scripts/install-dependencies)"
+                                         : why);
+        }
     }
-    const std::string directory = KELDRA_TEST_OUTPUT "/live-view-run";
-    boost::filesystem::remove_all(directory);
-    const std::string configuration = directory + "/opt/userdata/oruAppConfigRoot/1";
-    boost::filesystem::create_directories(configuration);
-    // Station 2's password is wrong at first.
-    std::ofstream(configuration + "/orubasestationconfig.json")
-        << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": ")" << Base64("secret-1")
-        << R"("}, {"index": 1, "username": "admin", "credentials": ")" << Base64("wrong-2") << R"("}]})";
-    Lab lab({"gw", "st1", "st2"});
-    Station station1(lab, "st1", KELDRA_E2E_DATA "/station1.json");
-    Station station2(lab, "st2", KELDRA_E2E_DATA "/station2.json");
-    const auto host = lab.Start("gw", {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-                                       "mount --bind \"$0\" /opt && exec \"$@\"", directory + "/opt",
-                                       KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters",
-                                       KELDRA_E2E_DATA "/ets-parameters.txt", "--http-port", "0"});
-    const std::shared_ptr<void> log(nullptr, [&](void*) { std::ofstream(directory + "/host.log") << host->Output(); });
-    ASSERT_TRUE(host->WaitForLine(std::regex("Running\\. Type 'help'"), 0, Seconds(60))) << host->Output();
-    const auto pageLines = host->MatchingLines(std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$"));
-    ASSERT_EQ(1u, pageLines.size()) << host->Output();
-    const std::string pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
+    void TearDown() override
+    {
+        if (_host) {
+            std::ofstream(_directory + "/host.log") << _host->Output();
+        }
+    }
 
-    Browser browser(lab, directory + "/profile");
-    browser.Command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+    void MakeLab(const std::string& run, const std::vector<std::string>& nodes)
+    {
+        _directory = KELDRA_TEST_OUTPUT "/" + run;
+        boost::filesystem::remove_all(_directory);
+        boost::filesystem::create_directories(_directory + "/opt/userdata/oruAppConfigRoot/1");
+        _lab = std::make_unique<Lab>(nodes);
+    }
+
+    // The host with the installation of `parameters`; opens the page in the browser.
+    void StartHost(const std::string& parameters)
+    {
+        _host = _lab->Start("gw", {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                   "mount --bind \"$0\" /opt && exec \"$@\"", _directory + "/opt", KELDRA_GATEWAY_HOST,
+                                   "--plugin", KELDRA_PLUGIN, "--parameters", parameters, "--http-port", "0"});
+        ASSERT_TRUE(_host->WaitForLine(std::regex("Running\\. Type 'help'"), 0, Seconds(60))) << _host->Output();
+        const auto pageLines = _host->MatchingLines(std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$"));
+        ASSERT_EQ(1u, pageLines.size()) << _host->Output();
+        _pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
+        _browser = std::make_unique<Browser>(*_lab, _directory + "/profile");
+        _browser->Open(_pageUrl);
+    }
+
+    std::string _directory;
+    std::unique_ptr<Lab> _lab;
+    std::unique_ptr<ChildProcess> _host;
+    std::string _pageUrl;
+    std::unique_ptr<Browser> _browser;
+};
+
+// The installation of tests/e2e (two stations) on the page's live view:
+// the stations' values, a setpoint set on the page, a station error, and a
+// diagnostics download without passwords. (The state words and what the
+// diagnostics leave out are LiveViewTest's; the credentials form the other
+// test's.)
+TEST_F(ConfigurationPageBrowserTest, TheLiveViewShowsAndSetsTheStationsValues)
+{
+    MakeLab("live-view-run", {"gw", "st1", "st2"});
+    std::ofstream(_directory + CredentialsFile)
+        << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": ")" << Base64("secret-1")
+        << R"("}, {"index": 1, "username": "admin", "credentials": ")" << Base64("secret-2") << R"("}]})";
+    Station station1(*_lab, "st1", KELDRA_E2E_DATA "/station1.json");
+    Station station2(*_lab, "st2", KELDRA_E2E_DATA "/station2.json");
+    StartHost(KELDRA_E2E_DATA "/ets-parameters.txt");
     auto cell = [](const std::string& key) { return "//*[@data-key='" + key + "']"; };
     const Seconds found(60);
-    EXPECT_THAT(browser.AwaitText(cell("stations.0.thermostats.0.temperature"), "20.8", found), HasSubstr("20.8 °C"));
-    EXPECT_THAT(browser.AwaitText(cell("stations.0.slots.0.level"), "5", found), Eq("5"));
-    EXPECT_THAT(browser.AwaitText(cell("stations.0.state"), "no error"), Eq("State: no error"));
-    EXPECT_THAT(browser.AwaitText(cell("stations.1.state"), "wrong user name", found),
-                Eq("State: wrong user name or password (InvalidCreds)"));
-
-    // The right password, entered in the credentials form.
-    const std::string row = "//tbody[@id='stations']/tr[td[1][normalize-space()='Base station 2']]";
-    browser.Type(row + "//input[@name='username']", "admin");
-    browser.Type(row + "//input[@name='password']", "secret-2");
-    browser.Click(row + "//button[@type='submit']");
-    EXPECT_EQ("Saved for base station 2.", browser.AwaitText("//*[@id='status']", "base station 2"));
-    EXPECT_THAT(browser.AwaitText(cell("stations.1.thermostats.0.temperature"), "19.0", found), HasSubstr("19.0 °C"));
-    EXPECT_THAT(browser.AwaitText(cell("stations.1.state"), "no error"), Eq("State: no error"));
-    browser.Screenshot(directory + "/live-view-desktop.png");
-    browser.Command("POST", "/window/rect", R"({"width": 390, "height": 844})");
-    browser.Screenshot(directory + "/live-view-phone.png");
-    browser.Command("POST", "/window/rect", R"({"width": 1100, "height": 900})");
+    EXPECT_THAT(_browser->AwaitText(cell("stations.0.thermostats.0.temperature"), "20.8", found), HasSubstr("20.8 °C"));
+    EXPECT_THAT(_browser->AwaitText(cell("stations.0.slots.0.level"), "5", found), Eq("5"));
+    EXPECT_THAT(_browser->AwaitText(cell("stations.1.thermostats.0.temperature"), "19.0", found), HasSubstr("19.0 °C"));
+    EXPECT_THAT(_browser->AwaitText(cell("stations.1.state"), "no error"), Eq("State: no error"));
 
     // A setpoint from the page reaches the station; the page shows it confirmed.
-    browser.Type("//input[@id='live-setpoint-1-1']", "22.5");
-    browser.Click("//input[@id='live-setpoint-1-1']/following-sibling::button");
-    EXPECT_THAT(browser.AwaitText(cell("stations.0.thermostats.0.setpoint"), "22.5", Seconds(20)), HasSubstr("22.5 °C"));
+    _browser->Type("//input[@id='live-setpoint-1-1']", "22.5");
+    _browser->Click("//input[@id='live-setpoint-1-1']/following-sibling::button");
+    EXPECT_THAT(_browser->AwaitText(cell("stations.0.thermostats.0.setpoint"), "22.5", Seconds(20)), HasSubstr("22.5 °C"));
     EXPECT_EQ(22.5, station1.State()["state"]["rooms"][0]["thermostat"]["setpointTemperature"].GetDouble());
 
     // A station error appears within one poll and clears again.
     station1.Control("POST", "/control/state", R"({"errors": [{"code": -5}]})");
-    EXPECT_THAT(browser.AwaitText(cell("stations.0.state"), "supply", Seconds(12)),
+    EXPECT_THAT(_browser->AwaitText(cell("stations.0.state"), "supply", Seconds(12)),
                 Eq("State: station error: supply fault (-5:ErrSupply)"));
     station1.Control("POST", "/control/state", R"({"errors": []})");
-    EXPECT_THAT(browser.AwaitText(cell("stations.0.state"), "no error", Seconds(12)), Eq("State: no error"));
+    EXPECT_THAT(_browser->AwaitText(cell("stations.0.state"), "no error", Seconds(12)), Eq("State: no error"));
 
     // The diagnostics, fetched as the page's button does, name no password.
-    const auto diagnostics = browser.Command("POST", "/execute/async", R"({"args": [], "script":
+    const auto diagnostics = _browser->Command("POST", "/execute/async", R"({"args": [], "script":
         "const done = arguments[0]; fetch('/host/diagnostics', {method: 'POST', headers: {'Content-Type':
         'application/json', 'X-Page-Token': document.querySelector('meta[name=page-token]').content}, body: '{}'})
         .then((answer) => answer.text()).then(done, (error) => done(String(error)));"})");
     const std::string text = diagnostics.GetString();
-    std::ofstream(directory + "/diagnostics.json") << text;
-    EXPECT_THAT(text, AllOf(HasSubstr("KLD0000002"), HasSubstr("\"credentials\":\"(removed)\""),
-                            HasSubstr("Gateway error: InvalidCreds")));
-    for (const std::string password : {"secret-1", "secret-2", "wrong-2"}) {
+    EXPECT_THAT(text, AllOf(HasSubstr("KLD0000002"), HasSubstr("\"credentials\":\"(removed)\"")));
+    for (const std::string password : {"secret-1", "secret-2"}) {
         EXPECT_THAT(text, AllOf(Not(HasSubstr(password)), Not(HasSubstr(Base64(password))))) << password;
     }
 }
 
-TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndTheStation)
+TEST_F(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndTheStation)
 {
-    const std::string why = Lab::Unavailable();
-    if (!why.empty() || ::access(Chromium, X_OK) != 0 || ::access(ChromeDriver, X_OK) != 0) {
-        GTEST_SKIP() << "Browser test skipped: "
-                     << (why.empty() ? "needs chromium and chromedriver (Debian packages chromium and "
-                                       "chromium-driver; scripts/install-dependencies)"
-                                     : why);
-    }
-    // Made anew at every run, and left for a look afterwards (host.log).
-    const std::string directory = KELDRA_TEST_OUTPUT "/browser-run";
-    boost::filesystem::remove_all(directory);
-    boost::filesystem::create_directories(directory + "/opt");
-    Lab lab({"gw", "st1"});
-    auto station = std::make_unique<Station>(lab, "st1", KELDRA_E2E_DATA "/station1.json");
-    // The host in a mount namespace of its own, where a directory of this
-    // test is /opt: the page and the plug-in use the gateway's fixed
-    // credentials path without touching the machine's /opt.
-    const auto host = lab.Start("gw", {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-                                       "mount --bind \"$0\" /opt && exec \"$@\"", directory + "/opt",
-                                       KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters",
-                                       KELDRA_BROWSER_DATA "/ets-parameters.txt", "--http-port", "0"});
-    // Writes host.log when the test ends.
-    const std::shared_ptr<void> log(nullptr, [&](void*) { std::ofstream(directory + "/host.log") << host->Output(); });
-    ASSERT_TRUE(host->WaitForLine(std::regex("Running\\. Type 'help'"), 0, Seconds(60))) << host->Output();
-    const auto pageLines = host->MatchingLines(std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$"));
-    ASSERT_EQ(1u, pageLines.size()) << host->Output();
-    const std::string pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
-
-    Browser browser(lab, directory + "/profile");
+    MakeLab("browser-run", {"gw", "st1"});
+    auto station = std::make_unique<Station>(*_lab, "st1", KELDRA_E2E_DATA "/station1.json");
+    StartHost(KELDRA_BROWSER_DATA "/ets-parameters.txt");
     // Enters the credentials of base station 1 on the page and saves them;
     // the status line the page shows then.
     auto saveCredentialsOfStation1 = [&](const std::string& username, const std::string& password) {
-        browser.Command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+        _browser->Open(_pageUrl);
         // The page lists the stations in the file's order, which a save changes.
         const std::string row = "//tbody[@id='stations']/tr[td[1][normalize-space()='Base station 1']]";
-        browser.Type(row + "//input[@name='username']", username);
-        browser.Type(row + "//input[@name='password']", password);
-        browser.Click(row + "//button[@type='submit']");
-        return browser.AwaitText("//*[@id='status']", "base station 1");
+        _browser->Type(row + "//input[@name='username']", username);
+        _browser->Type(row + "//input[@name='password']", password);
+        _browser->Click(row + "//button[@type='submit']");
+        return _browser->AwaitText("//*[@id='status']", "base station 1");
     };
     auto awaitBus = [&](const std::regex& value, std::size_t from) {
-        return host->WaitForLine(value, from, CredentialsTakeEffect).has_value();
+        return _host->WaitForLine(value, from, CredentialsTakeEffect).has_value();
     };
 
     // The plug-in created the file without credentials; the station refuses
     // every poll.
-    ASSERT_TRUE(host->WaitForLine(Bus(502, "text \"InvalidCreds\""), 0, Seconds(60))) << host->Output();
-    const std::string file = directory + CredentialsFile;
+    ASSERT_TRUE(_host->WaitForLine(Bus(502, "text \"InvalidCreds\""), 0, Seconds(60))) << _host->Output();
+    const std::string file = _directory + CredentialsFile;
     EXPECT_THAT(ReadFile(file), Not(HasSubstr("\"username\"")));
 
     // Incomplete credentials are refused on the page and not stored.
     EXPECT_THAT(saveCredentialsOfStation1("admin", ""), HasSubstr("RQE004"));
     EXPECT_THAT(ReadFile(file), Not(HasSubstr("\"admin\"")));
 
-    const std::size_t beforeSave = host->Output().size();
+    const std::size_t beforeSave = _host->Output().size();
     EXPECT_EQ("Saved for base station 1.", saveCredentialsOfStation1("admin", "secret-1"));
     // The page stored the password Base64-encoded in the plug-in's file.
     EXPECT_THAT(ReadFile(file), AllOf(HasSubstr("\"admin\""), HasSubstr("\"c2VjcmV0LTE=\"")));
 
     // Within one re-read of the file the plug-in polls with them: the
     // station's values reach the bus and the gateway error clears.
-    ASSERT_TRUE(awaitBus(Bus(1, "float 20\\.8"), beforeSave)) << host->Output().substr(beforeSave);
+    ASSERT_TRUE(awaitBus(Bus(1, "float 20\\.8"), beforeSave)) << _host->Output().substr(beforeSave);
     EXPECT_TRUE(awaitBus(Bus(501, "bool false"), beforeSave));
     // The station refused the firmware check without credentials and serves
     // the polls with them.
@@ -275,26 +261,26 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
     const auto statusAnswers = station->Answers("/api/v1/status");
     ASSERT_FALSE(statusAnswers.empty());
     EXPECT_EQ("200", statusAnswers.back());
-    EXPECT_THAT(browser.AwaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
+    EXPECT_THAT(_browser->AwaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
 
     // The key of the first contact is stored, privately, and shown.
-    const std::string keyFile = directory + "/opt/userdata/oruAppConfigRoot/1/stationkeys.json";
+    const std::string keyFile = _directory + "/opt/userdata/oruAppConfigRoot/1/stationkeys.json";
     std::smatch trusted;
     const std::string keys = ReadFile(keyFile);
     ASSERT_TRUE(std::regex_search(keys, trusted, std::regex("\"fingerprint\" : \"([0-9a-f:]{95})\""))) << keys;
     const std::string trustedKey = trusted.str(1);
     EXPECT_EQ(0600, static_cast<int>(boost::filesystem::status(keyFile).permissions()));
     const std::string keyRows = "//tbody[@id='station-key-rows']";
-    EXPECT_THAT(browser.AwaitText(keyRows, trustedKey), HasSubstr("KLD0000001"));
+    EXPECT_THAT(_browser->AwaitText(keyRows, trustedKey), HasSubstr("KLD0000001"));
 
     // Another station with a key of its own takes over the address and the
     // name: it gets no request, so neither user name nor password.
-    const std::size_t beforeHostile = host->Output().size();
+    const std::size_t beforeHostile = _host->Output().size();
     station.reset();
-    station = std::make_unique<Station>(lab, "st1", KELDRA_E2E_DATA "/station1.json");
+    station = std::make_unique<Station>(*_lab, "st1", KELDRA_E2E_DATA "/station1.json");
     const std::regex refused("Base station KLD0000001 presented another key; nothing was sent to it\\. Trusted key: " +
                              trustedKey + ", presented key: ([0-9a-f:]{95})");
-    ASSERT_TRUE(host->WaitForLine(refused, beforeHostile, Seconds(60))) << host->Output().substr(beforeHostile);
+    ASSERT_TRUE(_host->WaitForLine(refused, beforeHostile, Seconds(60))) << _host->Output().substr(beforeHostile);
     EXPECT_TRUE(awaitBus(Bus(502, "text \"CommError\""), beforeHostile));
     const auto state = station->State();
     EXPECT_GE(state["counters"]["tlsHandshakes"].GetUint(), 1u);
@@ -303,25 +289,25 @@ TEST(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndT
 
     // Accepted on the page, the new key is trusted: the plug-in polls the
     // station again, with the credentials.
-    browser.Command("POST", "/url", R"({"url": )" + Json(pageUrl) + "}");
+    _browser->Open(_pageUrl);
     std::smatch refusal;
-    const std::string refusedLine = host->MatchingLines(refused, beforeHostile).front();
+    const std::string refusedLine = _host->MatchingLines(refused, beforeHostile).front();
     ASSERT_TRUE(std::regex_search(refusedLine, refusal, refused));
     const std::string presented = refusal.str(1);
-    EXPECT_THAT(browser.AwaitText(keyRows, presented), HasSubstr("Another key"));
-    const std::size_t beforeAccept = host->Output().size();
-    browser.Click(keyRows + "//button");
-    EXPECT_EQ("The new key of base station KLD0000001 is trusted.", browser.AwaitText("//*[@id='status']", "trusted"));
+    EXPECT_THAT(_browser->AwaitText(keyRows, presented), HasSubstr("Another key"));
+    const std::size_t beforeAccept = _host->Output().size();
+    _browser->Click(keyRows + "//button");
+    EXPECT_EQ("The new key of base station KLD0000001 is trusted.", _browser->AwaitText("//*[@id='status']", "trusted"));
     EXPECT_THAT(ReadFile(keyFile), AllOf(HasSubstr(presented), Not(HasSubstr(trustedKey))));
-    ASSERT_TRUE(host->WaitForLine(std::regex("@KLD0000001: Received status"), beforeAccept, Seconds(60)))
-        << host->Output().substr(beforeAccept);
+    ASSERT_TRUE(_host->WaitForLine(std::regex("@KLD0000001: Received status"), beforeAccept, Seconds(60)))
+        << _host->Output().substr(beforeAccept);
     EXPECT_TRUE(awaitBus(Bus(501, "bool false"), beforeAccept));
     EXPECT_EQ("200", station->Answers("/api/v1/status").back());
 
     // Wrong credentials: the station refuses them and the bus says so.
-    const std::size_t beforeWrong = host->Output().size();
+    const std::size_t beforeWrong = _host->Output().size();
     EXPECT_EQ("Saved for base station 1.", saveCredentialsOfStation1("admin", "wrong-password"));
-    EXPECT_TRUE(awaitBus(Bus(502, "text \"InvalidCreds\""), beforeWrong)) << host->Output().substr(beforeWrong);
+    EXPECT_TRUE(awaitBus(Bus(502, "text \"InvalidCreds\""), beforeWrong)) << _host->Output().substr(beforeWrong);
     EXPECT_EQ("401", station->Answers("/api/v1/status").back());
 }
 

@@ -120,9 +120,9 @@ protected:
         return *_stations.back();
     }
 
-    // The host in "gw" with the installation and the stations' credentials;
-    // returns once the plug-in runs.
-    void StartHost()
+    // The host in "gw" with the installation, the stations' credentials and
+    // `more` options; returns once the plug-in runs.
+    void StartHost(const std::vector<std::string>& more = {})
     {
         const std::string configuration = _directory + "/config";
         boost::filesystem::create_directories(configuration);
@@ -130,8 +130,10 @@ protected:
         std::ofstream(configuration + "/orubasestationconfig.json")
             << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": "c2VjcmV0LTE="},)"
             << R"( {"index": 1, "username": "admin", "credentials": "c2VjcmV0LTI="}]})" << '\n';
-        _host = _lab->Start("gw", {KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters",
-                                   DataDirectory + "/ets-parameters.txt", "--config-dir", configuration});
+        std::vector<std::string> command = {KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters",
+                                            DataDirectory + "/ets-parameters.txt", "--config-dir", configuration};
+        command.insert(command.end(), more.begin(), more.end());
+        _host = _lab->Start("gw", command);
         Await("Running. Type 'help'", 0, Seconds(60));
     }
 

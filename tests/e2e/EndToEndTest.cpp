@@ -15,14 +15,21 @@ namespace {
 
 using namespace ::testing;
 
-TEST_F(EndToEndTest, StationsAreDiscoveredCheckedAndPolledAndTheFirstCheckedIsMaster)
+TEST_F(EndToEndTest, TheFirstCheckedStationIsMasterAndEachIsPolledOverOneConnectionOnPort443)
 {
-    auto& station2 = StartStation("st2", "station2.json");
+    // Station 2 is announced with port 8443, but serves on 443, where the
+    // plug-in always connects.
+    auto& station2 = StartStation("st2", "station2.json", {});
+    auto publisher = _lab->Start("st2", {"avahi-publish", "--service", "plavo-KLD0000002", "_https._tcp", "8443",
+                                         "Vendor=Keldra", "Model=Brisgo"});
+    ASSERT_TRUE(publisher->WaitForLine(std::regex("Established under name"), 0, Seconds(60))) << publisher->Output();
     StartHost();
     // Station 2 is found first and passes its check first (with firmware
     // 1.4.0, the oldest the plug-in accepts): it is master, although
     // station 1 has the lower number.
-    const auto found2 = Await(Station2Found, 0, AnnouncedStationTimeout);
+    const auto found2 =
+        Await("Found missing base station 2: plavo-KLD0000002: 10.77.13.3:8443", 0, AnnouncedStationTimeout);
+    Await("TLS connection to 10.77.13.3:443 established", found2);
     const auto elected = Await("Selecting base station 2 as system master", found2);
     Await("Set system master: KLD0000002", found2);
     AwaitAll(elected, {Bus(198, "bool false"), Bus(103, "float 19.5")});
@@ -42,6 +49,11 @@ TEST_F(EndToEndTest, StationsAreDiscoveredCheckedAndPolledAndTheFirstCheckedIsMa
         EXPECT_EQ(1u, Requests(state, "/api/v1/info")) << station->Node();
         EXPECT_LE(2u, Requests(state, "/api/v1/status")) << station->Node();
     }
+    const auto state = station2.State();
+    EXPECT_EQ(1u, state["counters"]["connections"].GetUint());
+    EXPECT_EQ(1u, state["counters"]["tlsHandshakes"].GetUint());
+    // Every request carried the right credentials.
+    EXPECT_THAT(station2.Answers(), Each(Eq("200")));
     EXPECT_EQ(0, StopHost());
 }
 
@@ -64,20 +76,9 @@ TEST_F(EndToEndTest, SetpointFromTheBusReachesTheStationAndIsPublishedAtOnce)
     EXPECT_LT(ConsoleTime(Lines(Bus(3, "float 21.5"), received).front()) - delivery, std::chrono::milliseconds(2000));
     AwaitAll(received, {"Set temperature setpoint to '21.5' (0/0)", "# set temperature (0/0) done"});
 
+    // The request itself on the wire is the web API client's to test.
     EXPECT_EQ(21.5, station1.State()["state"]["rooms"][0]["thermostat"]["setpointTemperature"].GetDouble());
-    int writes = 0;
-    const auto requests = station1.Control("GET", "/control/requests");
-    for (const auto& request : requests["requests"].GetArray()) {
-        if (std::string(request["path"].GetString()) == "/api/v1/rooms/1/setpoint") {
-            EXPECT_STREQ("PUT", request["method"].GetString());
-            rapidjson::Document body;
-            ASSERT_FALSE(body.Parse(request["body"].GetString()).HasParseError());
-            EXPECT_EQ(21.5, body["setpointTemperature"].GetDouble());
-            ++writes;
-        }
-    }
-    EXPECT_LE(1, writes);
-    EXPECT_THAT(station1.Answers("/api/v1/rooms/1/setpoint"), Each(Eq("200")));
+    EXPECT_THAT(station1.Answers("/api/v1/rooms/1/setpoint"), AllOf(Not(IsEmpty()), Each(Eq("200"))));
 
     // The station's own status confirms the value on the next poll.
     AwaitInOrder(published, {Station1Polled, Bus(3, "float 21.5")});
@@ -140,20 +141,10 @@ TEST_F(EndToEndTest, MissingAndKilledStationsAreReportedAndClearWhenTheyReturn)
     const auto found1 = Await(Station1Found, 0, DiscoveryTimeout);
     AwaitAll(found1, {"Selecting base station 1 as system master", Station1Polled});
 
-    // Station 2 is never found: 27 s after the first "NoError" (sent in
-    // Run) it is missing, and not before.
+    // Station 2 is never found: it is missing once the grace period is over
+    // (27 s, which the error handler's tests time on the virtual clock).
     const auto missing = Await("Gateway error: MissingBaseSta (1)", found1, Seconds(27) + PollTimeout);
     AwaitInOrder(missing, {Bus(502, "text \"MissingBaseSta\""), Bus(501, "bool true"), Led(5)});
-    const auto noErrorLines = Lines(Bus(502, "text \"NoError\""));
-    const auto missingLines = Lines(Bus(502, "text \"MissingBaseSta\""));
-    ASSERT_THAT(noErrorLines, SizeIs(1));
-    ASSERT_THAT(missingLines, SizeIs(1));
-    auto grace = ConsoleTime(missingLines.front()) - ConsoleTime(noErrorLines.front());
-    if (grace.count() < 0) {
-        grace += std::chrono::hours(24);  // past midnight
-    }
-    EXPECT_GE(grace, std::chrono::milliseconds(27000));
-    EXPECT_LT(grace, std::chrono::milliseconds(32000));
 
     // It appears: found, polled, and the gateway error is gone.
     auto& station2 = StartStation("st2", "station2.json");
@@ -199,33 +190,6 @@ TEST_F(EndToEndTest, DiscoveryRecoversWhenTheGatewaysAvahiDaemonRestarts)
     StartStation("st2", "station2.json");
     const auto found2 = Await(Station2Found, lost, DiscoveryTimeout);
     AwaitAll(found2, {Bus(198, "bool false"), Station1Polled});
-    EXPECT_EQ(0, StopHost());
-}
-
-TEST_F(EndToEndTest, PluginTalksHttpsOnPort443OverOneKeptAliveConnection)
-{
-    StartStation("st1", "station1.json");
-    // Station 2 is announced with port 8443, but serves on 443, where the
-    // plug-in always connects.
-    auto& station2 = StartStation("st2", "station2.json", {});
-    auto publisher = _lab->Start("st2", {"avahi-publish", "--service", "plavo-KLD0000002", "_https._tcp", "8443",
-                                         "Vendor=Keldra", "Model=Brisgo"});
-    ASSERT_TRUE(publisher->WaitForLine(std::regex("Established under name"), 0, Seconds(60))) << publisher->Output();
-    StartHost();
-
-    const auto found2 = Await("Found missing base station 2: plavo-KLD0000002: 10.77.13.3:8443", 0, DiscoveryTimeout);
-    AwaitInOrder(found2, {"TLS connection to 10.77.13.3:443 established", Station2Polled, Station2Polled,
-                          Station2Polled, Bus(103, "float 19.5")});
-
-    const auto state = station2.State();
-    EXPECT_EQ(1u, state["counters"]["connections"].GetUint());
-    EXPECT_EQ(1u, state["counters"]["tlsHandshakes"].GetUint());
-    EXPECT_EQ(1u, Requests(state, "/api/v1/info"));
-    EXPECT_LE(3u, Requests(state, "/api/v1/status"));
-    // Every request carried the right credentials.
-    const auto answers = station2.Answers();
-    ASSERT_FALSE(answers.empty());
-    EXPECT_THAT(answers, Each(Eq("200")));
     EXPECT_EQ(0, StopHost());
 }
 

@@ -2,14 +2,12 @@
 // faults, each applied to station 1 (by its simulator, or by the lab) and
 // cleared again. Per row: what the bus shows and within what time, that
 // station 2's values keep coming meanwhile, and that the bus clears once the
-// fault is gone. The table of outcomes and times is printed at the end.
+// fault is gone. One row per kind of gateway error: which transport or
+// answer fault gives which error is the web API client's and the manager's
+// to test; here the faults only the whole system has (mDNS, addresses).
 #include <signal.h>
 
-#include <chrono>
 #include <functional>
-#include <iomanip>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,8 +18,6 @@
 
 namespace Keldra::EndToEnd {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 Pattern Containing(const std::string& text) { return {text, std::regex(Escaped(text))}; }
 
@@ -60,33 +56,6 @@ struct Row {
     std::function<void()> clear = {};
 };
 
-struct Outcome {
-    std::string row;
-    std::string shown;
-    double secondsToShow = -1;
-    double secondsToClear = -1;
-    std::string failure;
-};
-
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string Describe(const std::vector<Pattern>& patterns)
-{
-    if (patterns.empty()) {
-        return "no error; station 1 polled on";
-    }
-    std::string text;
-    for (const auto& pattern : patterns) {
-        if (pattern.description.rfind("Gateway error", 0) != 0) {
-            text += (text.empty() ? "" : ", ") + std::regex_replace(pattern.description, std::regex("app->bus "), "");
-        }
-    }
-    return text;
-}
-
 // Faults on the status request only leave the firmware check of a
 // rediscovered station alone.
 std::string StatusFault(const std::string& members)
@@ -106,24 +75,10 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
     const Seconds missedPolls{25};
     const std::vector<Row> rows = {
         {"tlsCut", {R"({"kind": "tlsCut"})"}, commError, PollTimeout, rediscovery},
-        {"dropAfterRequest", {R"({"kind": "dropAfterRequest"})"}, commError, PollTimeout, rediscovery},
-        // The kept-alive connection is cut once, so that a new one is needed.
-        {"dropOnAccept", {R"({"kind": "dropOnAccept"})", R"({"kind": "tlsCut", "count": 1})"}, commError, PollTimeout,
-         rediscovery},
         {"httpStatus 500", {StatusFault(R"("kind": "httpStatus", "value": 500)")}, GeneralError("InvalidResp"),
          PollTimeout, PollTimeout},
         {"refuseCredentials", {R"({"kind": "refuseCredentials"})"}, Station1Error(3, "InvalidCreds"), PollTimeout,
          rediscovery},
-        {"malformedJson", {StatusFault(R"("kind": "malformedJson")")}, GeneralError("InvalidResp"), PollTimeout,
-         PollTimeout},
-        {"truncatedBody", {StatusFault(R"("kind": "truncatedBody")")}, GeneralError("InvalidResp"), PollTimeout,
-         PollTimeout},
-        {"largeBody", {StatusFault(R"("kind": "largeBody")")}, GeneralError("InvalidResp"), PollTimeout,
-         PollTimeout},
-        {"wrongShape", {StatusFault(R"("kind": "wrongShape", "member": "rooms")")}, GeneralError("InvalidResp"),
-         PollTimeout, PollTimeout},
-        {"thirteenRooms", {StatusFault(R"("kind": "thirteenRooms")")}, GeneralError("InvalidResp"), PollTimeout,
-         PollTimeout},
         // A firmware check happens when the station is found again: its
         // status request is cut twice (once is retried on a new
         // connection), so that it is lost and found.
@@ -136,16 +91,6 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
         {"responseCode 300", {StatusFault(R"("kind": "responseCode", "value": 300)")}, {}, PollTimeout, PollTimeout},
         // The station's answers stop: requests run into their deadline.
         {"noAnswer", {StatusFault(R"("kind": "noAnswer")")}, commError, missedPolls, rediscovery},
-        {"delay 8 s", {StatusFault(R"("kind": "delay", "milliseconds": 8000)")}, commError, missedPolls, rediscovery},
-        // The station's process stops: its kernel still accepts connections
-        // on 443, but nothing reads them, so TLS handshakes stall.
-        {"handshake stall",
-         {},
-         commError,
-         missedPolls,
-         rediscovery,
-         [this] { Station1().Process().Signal(SIGSTOP); },
-         [this] { Station1().Process().Signal(SIGCONT); }},
         // mDNS is needed only to find a station: one that is found goes on.
         {"avahi-daemon of station 1 stopped",
          {},
@@ -166,13 +111,8 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
          rediscovery,
          [this] {
              Station1().Process().Kill();
-             for (const char* change : {"del 10.77.13.2/24 dev eth0", "add 10.77.13.12/24 dev eth0"}) {
-                 std::vector<std::string> command = {"exec", "st1", "ip", "addr"};
-                 std::istringstream words(change);
-                 for (std::string word; words >> word;) {
-                     command.push_back(word);
-                 }
-                 const auto result = _lab->Script(command);
+             for (const auto& [change, address] : {std::pair{"del", "10.77.13.2/24"}, {"add", "10.77.13.12/24"}}) {
+                 const auto result = _lab->Script({"exec", "st1", "ip", "addr", change, address, "dev", "eth0"});
                  ASSERT_EQ(0, result.status) << result.output;
              }
          },
@@ -190,17 +130,12 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
     std::size_t position = AwaitInOrder(0, {Station1Found, Station1Polled});
     AwaitAll(0, {Station2Found, Station2Polled});
 
-    std::vector<Outcome> outcomes;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        Outcome outcome;
-        outcome.row = row.name;
-        outcome.shown = Describe(row.shows);
         try {
             // Both stations polled before the row begins.
             position = AwaitInOrder(position, {Station1Polled, Station2Polled});
             const auto applied = OutputEnd();
-            const auto start = Clock::now();
             for (const auto& fault : row.simulatorFaults) {
                 Station1().Control("POST", "/control/fault", fault);
             }
@@ -217,12 +152,10 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
             for (const auto& pattern : row.shows) {
                 shown = std::max(shown, Await(pattern, applied, row.showWithin));
             }
-            outcome.secondsToShow = SecondsSince(start);
             // Station 2 goes on meanwhile.
             AwaitInOrder(shown, {Station2Polled, Bus(103, "float 19.5")});
 
             const auto cleared = OutputEnd();
-            const auto clearing = Clock::now();
             if (row.clear) {
                 row.clear();
             } else {
@@ -240,10 +173,8 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
             }
             AwaitInOrder(polled, {Bus(1, "float 20.8"), Station1Polled});
             EXPECT_THAT(Lines(Bus(501, "bool true"), polled), ::testing::IsEmpty());
-            outcome.secondsToClear = SecondsSince(clearing);
             position = OutputEnd();
         } catch (const std::exception& failure) {
-            outcome.failure = failure.what();
             ADD_FAILURE() << row.name << ": " << failure.what();
             // Undo the fault all the same, so that the next rows can run.
             try {
@@ -257,17 +188,7 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
                 position = OutputEnd();
             }
         }
-        outcomes.push_back(outcome);
     }
-
-    std::ostringstream table;
-    table << "| row | bus shows | time to show (s) | time to clear (s) |\n|---|---|---|---|\n";
-    for (const auto& outcome : outcomes) {
-        table << "| " << outcome.row << " | " << (outcome.failure.empty() ? outcome.shown : "FAILED: " + outcome.failure)
-              << " | " << std::fixed << std::setprecision(1) << outcome.secondsToShow << " | "
-              << outcome.secondsToClear << " |\n";
-    }
-    std::cout << table.str();
     // No row is a device error of the station: CO 97 stays false.
     EXPECT_THAT(Lines(Bus(97, "bool true")), ::testing::IsEmpty());
     EXPECT_EQ(0, StopHost());

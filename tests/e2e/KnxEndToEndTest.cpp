@@ -4,64 +4,21 @@
 // ets-parameters.txt: CO 2 (setpoint input) 1/0/2, CO 3 (setpoint status)
 // 1/1/3, CO 1 (room temperature) 1/1/1, CO 38 and 40 (power level and
 // percent status) 1/1/38 and 1/1/40, CO 504 (error text) 0/1/4.
-#include <stdlib.h>
-
-#include <chrono>
-#include <fstream>
-#include <iostream>
 #include <set>
-#include <stdexcept>
 
 #include <boost/filesystem.hpp>
-#include <gtest/gtest.h>
 
-#include "Lab.h"
+#include "EndToEndFixture.h"
 
 namespace Keldra::EndToEnd {
 namespace {
 
-using Seconds = std::chrono::seconds;
-
-const std::string DataDirectory = KELDRA_E2E_DATA;
 const std::string Knxd = "local:/run/knx";
 
-class KnxEndToEndTest : public ::testing::Test {
+Pattern Matching(const std::string& expression) { return {expression, std::regex(expression)}; }
+
+class KnxEndToEndTest : public EndToEndTest {
 protected:
-    void SetUp() override
-    {
-        const std::string why = Lab::Unavailable();
-        if (!why.empty()) {
-            GTEST_SKIP() << "End-to-end tests skipped: " << why;
-        }
-        if (!boost::filesystem::exists("/usr/bin/knxd")) {
-            GTEST_SKIP() << "knxd is not installed (scripts/install-dependencies)";
-        }
-        char directory[] = "/tmp/keldra-knx-e2e-XXXXXX";
-        ASSERT_NE(nullptr, ::mkdtemp(directory));
-        _directory = directory;
-        _lab = std::make_unique<Lab>(std::vector<std::string>{"gw", "st1"});
-    }
-
-    void TearDown() override
-    {
-        if (IsSkipped()) {
-            return;
-        }
-        for (const auto& [name, process] : {std::pair{"host", &_host}, {"knxd", &_knxd}, {"listener", &_listener}}) {
-            std::ofstream(_directory + "/" + name + ".log") << (*process ? (*process)->Output() : "");
-        }
-        _host.reset();
-        _listener.reset();
-        _knxd.reset();
-        _station.reset();
-        _lab.reset();
-        if (HasFailure()) {
-            std::cerr << "The output of every process is kept in " << _directory << '\n';
-        } else {
-            boost::filesystem::remove_all(_directory);
-        }
-    }
-
     // knxd on a dummy bus with its client socket /run/knx (the node's own
     // /run), and knxtool listening to every group telegram.
     void StartKnxd()
@@ -79,84 +36,77 @@ protected:
         return _lab->Script(arguments).status;
     }
 
-    static std::size_t Await(const ChildProcess& process, const std::string& pattern, std::size_t from,
-                             Seconds timeout = Seconds(20))
+    // The end of the first telegram knxtool heard after `from` that matches.
+    std::size_t Heard(const std::string& expression, std::size_t from, Seconds timeout = PollTimeout)
     {
-        if (const auto end = process.WaitForLine(std::regex(pattern), from, timeout)) {
+        if (const auto end = _listener->WaitForLine(std::regex(expression), from, timeout)) {
             return *end;
         }
-        throw std::runtime_error("no line '" + pattern + "' within " + std::to_string(timeout.count()) + " s");
+        throw std::runtime_error("knxtool heard no '" + expression + "' within " + std::to_string(timeout.count()) +
+                                 " s: " + _knxd->Output());
     }
 
-    std::string _directory;
-    std::unique_ptr<Lab> _lab;
-    std::unique_ptr<Station> _station;
     std::unique_ptr<ChildProcess> _knxd;
     std::unique_ptr<ChildProcess> _listener;
-    std::unique_ptr<ChildProcess> _host;
 };
 
 TEST_F(KnxEndToEndTest, StationAndBusMeetThroughKnxd)
 {
-    _station = std::make_unique<Station>(*_lab, "st1", DataDirectory + "/station1.json");
+    if (!boost::filesystem::exists("/usr/bin/knxd")) {
+        GTEST_SKIP() << "knxd is not installed (scripts/install-dependencies)";
+    }
+    auto& station = StartStation("st1", "station1.json");
     StartKnxd();
-    const std::string configuration = _directory + "/config";
-    boost::filesystem::create_directories(configuration);
-    std::ofstream(configuration + "/orubasestationconfig.json")
-        << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": "c2VjcmV0LTE="}, {"index": 1}]})"
-        << '\n';
-    _host = _lab->Start("gw", {KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters",
-                               DataDirectory + "/ets-parameters.txt", "--config-dir", configuration, "--knx", Knxd});
-    Await(*_host, "Connected to knxd at local:/run/knx", 0);
+    StartHost({"--knx", Knxd});
+    Await("Connected to knxd at local:/run/knx", 0);
 
     // A poll's values, each in its type: 9.001 20.8 and 20.0, 5.010 5, 5.001 128.
     for (const auto& telegram : {"to 1/1/1: 0C 10", "to 1/1/3: 07 D0", "to 1/1/38: 05", "to 1/1/40: 80"}) {
-        Await(*_listener, std::string("^Write from .* ") + telegram, 0, Seconds(30));
+        Heard(std::string("^Write from .* ") + telegram, 0, Seconds(30));
     }
 
     // A setpoint from the bus (21.3) reaches the station and its confirmation
     // (21.5) the bus.
     std::size_t listened = _listener->Output().size();
     ASSERT_EQ(0, Knxtool({"groupwrite", Knxd, "1/0/2", "0C", "29"}));
-    Await(*_host, "bus->app CO 2 \\(.*\\) float 21.3$", 0);
-    listened = Await(*_listener, "^Write from .* to 1/1/3: 0C 33", listened);
-    EXPECT_EQ(21.5, _station->State()["state"]["rooms"][0]["thermostat"]["setpointTemperature"].GetDouble());
+    Await(Matching("bus->app CO 2 \\(.*\\) float 21.3$"), 0);
+    listened = Heard("^Write from .* to 1/1/3: 0C 33", listened);
+    EXPECT_EQ(21.5, station.State()["state"]["rooms"][0]["thermostat"]["setpointTemperature"].GetDouble());
 
     // A read gets the last value.
     ASSERT_EQ(0, Knxtool({"groupread", Knxd, "1/1/3"}));
-    Await(*_listener, "^Response from .* to 1/1/3: 0C 33", listened);
+    Heard("^Response from .* to 1/1/3: 0C 33", listened);
 
     // A value of the wrong length is dropped and said so.
-    std::size_t hostOutput = _host->Output().size();
+    std::size_t hostOutput = OutputEnd();
     ASSERT_EQ(0, Knxtool({"groupwrite", Knxd, "1/0/2", "0C"}));
-    Await(*_host, "knx dropped .* -> 1/0/2 write 0C: 1 octets after the APCI, 9.001 needs 2", hostOutput);
-    EXPECT_EQ(1u, _host->MatchingLines(std::regex("bus->app CO 2 ")).size());
+    Await(Matching("knx dropped .* -> 1/0/2 write 0C: 1 octets after the APCI, 9.001 needs 2"), hostOutput);
+    EXPECT_EQ(1u, Lines("bus->app CO 2 ").size());
 
     // knxd goes away for a poll and comes back: the host reconnects and
     // hands knxd the latest status again, once per address, also the error
     // text sent only once at the start.
-    hostOutput = _host->Output().size();
+    hostOutput = OutputEnd();
     _listener.reset();
     _knxd->Kill();
-    const auto lost = Await(*_host, "Lost the connection to knxd at local:/run/knx", hostOutput);
-    Await(*_host, "app->bus CO 3 ", lost);
+    const auto lost = Await("Lost the connection to knxd at local:/run/knx", hostOutput);
+    Await("app->bus CO 3 ", lost);
     ASSERT_FALSE(_host->HasExited());
     StartKnxd();
-    const auto connected = Await(*_host, "Connected to knxd at local:/run/knx", hostOutput);
-    Await(*_host, "knx -> 0/1/4 write 2D 30 3A 4E 6F 45 72 72 6F 72 00 00 00 00$", connected, Seconds(2));
-    Await(*_host, "knx -> 1/1/3 write 0C 33$", connected, Seconds(2));
-    Await(*_listener, "^Write from .* to 1/1/3: 0C 33", 0);
+    const auto connected = Await("Connected to knxd at local:/run/knx", hostOutput);
+    Await(Matching("knx -> 0/1/4 write 2D 30 3A 4E 6F 45 72 72 6F 72 00 00 00 00$"), connected, Seconds(2));
+    // What knxd hands on the first part showed; its new listener may start
+    // only after the host has reconnected.
+    Await(Matching("knx -> 1/1/3 write 0C 33$"), connected, Seconds(2));
     // Up to the next poll's values: each address once, though a poll came while knxd was away.
-    const auto resent = _host->Output().substr(connected, Await(*_host, "app->bus", connected) - connected);
+    const auto resent = _host->Output().substr(connected, Await("app->bus", connected) - connected);
     const std::regex write("knx -> (\\S+) write");
     std::vector<std::string> addresses;
     for (std::sregex_iterator match(resent.begin(), resent.end(), write), end; match != end; ++match) {
         addresses.push_back((*match)[1]);
     }
     EXPECT_EQ(std::set<std::string>(addresses.begin(), addresses.end()).size(), addresses.size()) << resent;
-
-    _host->WriteLine("quit");
-    EXPECT_EQ(0, _host->WaitForExit(Seconds(60)).value_or(-1));
+    EXPECT_EQ(0, StopHost());
 }
 
 }  // namespace

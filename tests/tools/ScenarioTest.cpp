@@ -1,20 +1,14 @@
-// Scenario files load and round-trip, a broken one gives a clear error, the
-// station's clock follows the scenario, and with --announce an avahi-daemon
-// lets the plug-in's mDNS client find the station; without a daemon the
-// simulator still runs and says why it is not announced.
-#include <sys/stat.h>
+// Scenario files load and round-trip, a broken one gives a clear error, and
+// the station's clock follows the scenario. (That the station is announced
+// over mDNS, every end-to-end test shows: each finds its stations.)
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
-#include <map>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "DateTimeTexts.h"
 #include "SimulatorFixture.h"
-#include "mdns/MDnsClient.h"
 
 using namespace Keldra;
 using namespace Keldra::Simulation;
@@ -74,52 +68,6 @@ TEST(ScenarioTest, StationClockOffsetMovesTheMachineTimeAndFixedStays)
     const ClockTexts fixed = CurrentClockTexts(StationClock{true, 0, "99-12-31", "23:59:59"}, now);
     EXPECT_EQ("99-12-31 23:59:59", fixed.date + " " + fixed.time);
     EXPECT_TRUE(IsDateText("24-02-29") && !IsDateText("23-02-29") && IsDateText("00-02-29"));  // leap years
-}
-
-TEST(SimulatorAnnounceTest, AnnouncesTheStationOrSaysWhyNot)
-{
-    std::mutex mutex;
-    std::vector<std::string> messages;
-    StationSimulator::Options options;
-    options.announce = true;
-    options.log = [&](const std::string& message) {
-        std::lock_guard<std::mutex> lock(mutex);
-        messages.push_back(message);
-    };
-    const std::unique_ptr<StationSimulator> started = StartedSimulator(options);
-    StationSimulator& simulator = *started;
-
-    struct stat daemonSocket {};
-    if (::stat("/run/avahi-daemon/socket", &daemonSocket) != 0) {
-        EXPECT_FALSE(simulator.IsAnnounced());
-        EXPECT_EQ(200u, TestHttpClient(simulator.StationEndpoint(), true)
-                            .Send(verb::get, "/api/v1/info", {}, Admin)
-                            .response.result_int());
-        std::lock_guard<std::mutex> lock(mutex);
-        ASSERT_EQ(3u, messages.size());
-        EXPECT_EQ("listening on 127.0.0.1:" + std::to_string(simulator.StationEndpoint().port()), messages[0]);
-        EXPECT_EQ("control on 127.0.0.1:" + std::to_string(simulator.ControlEndpoint().port()), messages[1]);
-        EXPECT_EQ(0u, messages[2].find("mDNS: ")) << messages[2];
-        EXPECT_NE(std::string::npos, messages[2].find("running without announcement")) << messages[2];
-        return;
-    }
-    boost::asio::io_service ioService;
-    Oru::MDnsClient client(ioService);
-    std::optional<ServiceInfo> found;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!found && std::chrono::steady_clock::now() < deadline) {
-        client.Browse("_https._tcp", [&](DeviceInfo&& device) {
-            if (device.name == "plavo-0123456789") {
-                client.Resolve(device, [&found](ServiceInfo&& service) { found = std::move(service); });
-            }
-        });
-        ioService.restart();
-        ioService.run_for(std::chrono::milliseconds(200));
-    }
-    ASSERT_TRUE(found) << "plavo-0123456789 was not found";
-    EXPECT_EQ(simulator.StationEndpoint().port(), found->port);
-    EXPECT_EQ((std::map<std::string, std::string>{{"Vendor", "Keldra"}, {"Model", "Brisgo"}}), found->txt);
-    EXPECT_TRUE(simulator.IsAnnounced());
 }
 
 }  // namespace

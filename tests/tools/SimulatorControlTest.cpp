@@ -1,6 +1,6 @@
 // The control interface: partial states merged into the running station,
-// counters, the request log, and faults: every kind is observable by a
-// client, and "count", "path" and clearing limit where faults apply.
+// and faults: every kind is observable by a client, and "count", "path" and
+// clearing limit where faults apply.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -15,7 +15,6 @@ using namespace Keldra::Simulation;
 namespace {
 
 using ControlTest = SimulatorFixture;
-const char* const NoCounts = R"({"connections":0,"tlsHandshakes":0,"requests":0,"requestsByPath":{}})";
 
 TEST_F(ControlTest, MergedStateShowsInTheNextAnswers)
 {
@@ -39,22 +38,6 @@ TEST_F(ControlTest, MergedStateShowsInTheNextAnswers)
     EXPECT_EQ(R"([{"room":7,"actors":[{"number":1}],"powerLevel":{"level":2,"percent":51,"minimumLevel":0,)"
               R"("maximumLevel":10}}])",
               StatusAt("/rooms"));
-}
-
-TEST_F(ControlTest, CountersAndRequestLog)
-{
-    Station(verb::get, "/api/v1/status?x=1");
-    Station(verb::put, "/api/v1/rooms/1/setpoint", R"({"setpointTemperature": 23.0})");
-    Station(verb::get, "/api/v1/info", {}, "");
-    EXPECT_EQ(R"({"connections":3,"tlsHandshakes":3,"requests":3,)"
-              R"("requestsByPath":{"/api/v1/info":1,"/api/v1/rooms/1/setpoint":1,"/api/v1/status":1}})",
-              ControlState("/counters"));
-    EXPECT_EQ(
-        R"([{"method":"GET","path":"/api/v1/status","body":"","answer":"200"},)"
-        R"({"method":"PUT","path":"/api/v1/rooms/1/setpoint","body":"{\"setpointTemperature\": 23.0}","answer":"200"},)"
-        R"({"method":"GET","path":"/api/v1/info","body":"","answer":"401"}])",
-        JsonAt(Control(verb::get, "/control/requests"), "/requests"));
-    EXPECT_EQ(NoCounts, JsonAt(Control(verb::post, "/control/reset-counters"), "/counters"));
 }
 
 TEST_F(ControlTest, BadRequestsAreRefusedWithTheReasonAndChangeNothing)

@@ -1,7 +1,7 @@
 // keldra-status-probe: asks a base station for its status COUNT times, one
 // request after the other, through the plug-in's web API client, and prints
 // how long each request took on the warm connection and the CPU time the
-// client spent per request. For the measurements of tests/e2e/measure.
+// client spent per request. For the measurements of bench/measure.
 //
 //   keldra-status-probe ADDRESS USERNAME PASSWORD COUNT
 //

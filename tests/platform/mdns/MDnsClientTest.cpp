@@ -13,13 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include <avahi-client/client.h>
-#include <avahi-client/publish.h>
-#include <avahi-common/error.h>
 #include <boost/asio/io_service.hpp>
 
+#include "ChildProcess.h"
 #include "LogCapture.h"
-#include "mdns/AvahiAsioPoll.h"
 #include "mdns/MDnsClient.h"
 
 // libdbus takes its own locks in both orders (connection and global locks);
@@ -32,6 +29,7 @@ extern "C" const char* __tsan_default_suppressions()
 using Keldra::DeviceInfo;
 using Keldra::ServiceInfo;
 using Oru::MDnsClient;
+using Oru::Testing::ChildProcess;
 
 namespace {
 
@@ -135,7 +133,7 @@ TEST_F(MDnsClientWithoutDaemon, UsedFromTheHostThreadWhileTheLoopRuns)
     loop.join();
 }
 
-// With an Avahi daemon: services published with Avahi's own entry group.
+// With an Avahi daemon: services published by avahi-publish.
 class MDnsClientWithDaemon : public ::testing::Test {
 protected:
     void SetUp() override
@@ -143,37 +141,17 @@ protected:
         if (!DaemonRunning()) {
             GTEST_SKIP() << "no Avahi daemon running; ctest runs these as mdns_client_daemon_tests";
         }
-        _publisher = std::make_unique<Oru::AvahiAsioPoll>(_ioService);
-        std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
-        int error = 0;
-        _publishingClient = avahi_client_new(_publisher->GetApi(), AvahiClientFlags(0), nullptr, nullptr, &error);
-        ASSERT_NE(nullptr, _publishingClient) << avahi_strerror(error);
     }
 
-    void TearDown() override
+    // An "_https._tcp" service with the given TXT entries, published while the process runs.
+    static std::unique_ptr<ChildProcess> Publish(const std::string& name, std::uint16_t port,
+                                                 std::vector<std::string> txt)
     {
-        if (_publishingClient != nullptr) {
-            std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
-            avahi_client_free(_publishingClient);
-        }
-    }
-
-    // Publishes an "_https._tcp" service with the given TXT entries.
-    AvahiEntryGroup* Publish(const std::string& name, std::uint16_t port, const std::vector<std::string>& txt)
-    {
-        std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
-        AvahiEntryGroup* group = avahi_entry_group_new(_publishingClient, nullptr, nullptr);
-        EXPECT_NE(nullptr, group);
-        AvahiStringList* list = nullptr;
-        for (const auto& entry : txt) {
-            list = avahi_string_list_add(list, entry.c_str());
-        }
-        EXPECT_EQ(AVAHI_OK, avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET,
-                                                                 AvahiPublishFlags(0), name.c_str(), "_https._tcp",
-                                                                 nullptr, nullptr, port, list));
-        avahi_string_list_free(list);
-        EXPECT_EQ(AVAHI_OK, avahi_entry_group_commit(group));
-        return group;
+        txt.insert(txt.begin(), {"avahi-publish", "--service", name, "_https._tcp", std::to_string(port)});
+        auto publisher = std::make_unique<ChildProcess>(txt);
+        EXPECT_TRUE(publisher->WaitForLine(std::regex("Established under name"), 0, std::chrono::seconds(10)))
+            << publisher->Output();
+        return publisher;
     }
 
     static std::vector<DeviceInfo> Named(const std::vector<DeviceInfo>& devices, const std::string& name)
@@ -185,8 +163,6 @@ protected:
     }
 
     boost::asio::io_service _ioService;
-    std::unique_ptr<Oru::AvahiAsioPoll> _publisher;
-    AvahiClient* _publishingClient = nullptr;
 };
 
 TEST_F(MDnsClientWithDaemon, ListsReportsResolvesAndForgetsAPublishedService)
@@ -195,7 +171,7 @@ TEST_F(MDnsClientWithDaemon, ListsReportsResolvesAndForgetsAPublishedService)
     MDnsClient client(_ioService);
     std::vector<std::string> found;
     client.SetInstanceFoundCallback([&found](const DeviceInfo& device) { found.push_back(device.name); });
-    AvahiEntryGroup* group = Publish(name, 8443, {"Vendor=Keldra", "Model=Brisgo", "Flag"});
+    auto publisher = Publish(name, 8443, {"Vendor=Keldra", "Model=Brisgo", "Flag"});
 
     ASSERT_TRUE(RunUntil(_ioService, [&] { return !Named(BrowseNow(client, "_https._tcp"), name).empty(); }));
     const auto devices = Named(BrowseNow(client, "_https._tcp"), name);
@@ -215,10 +191,7 @@ TEST_F(MDnsClientWithDaemon, ListsReportsResolvesAndForgetsAPublishedService)
     const std::map<std::string, std::string> txt{{"Vendor", "Keldra"}, {"Model", "Brisgo"}, {"Flag", ""}};
     EXPECT_EQ(txt, resolved[0].txt);
 
-    {
-        std::lock_guard<std::recursive_mutex> lock(_publisher->GetMutex());
-        avahi_entry_group_free(group);
-    }
+    publisher.reset();
     EXPECT_TRUE(RunUntil(_ioService, [&] { return Named(BrowseNow(client, "_https._tcp"), name).empty(); }))
         << "the withdrawn service is still listed";
 }
@@ -229,7 +202,7 @@ TEST_F(MDnsClientWithDaemon, BrowseFromTheHostThreadWhileTheLoopRuns)
     auto work = std::make_unique<boost::asio::io_service::work>(_ioService);
     std::thread loop([this]() { _ioService.run(); });
     auto client = std::make_unique<MDnsClient>(_ioService);
-    Publish(name, 443, {"Vendor=Keldra", "Model=Brisgo"});
+    const auto publisher = Publish(name, 443, {"Vendor=Keldra", "Model=Brisgo"});
     bool listed = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!listed && std::chrono::steady_clock::now() < deadline) {

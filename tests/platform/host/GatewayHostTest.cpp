@@ -21,17 +21,16 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/filesystem.hpp>
-#include <boost/process.hpp>
 
 #include "BusConsole.h"
+#include "ChildProcess.h"
 #include "ConfigurationPageServer.h"
 #include "EtsParameterFile.h"
 #include "GatewayHost.h"
 
 using namespace Oru;
+using Oru::Testing::ChildProcess;
 namespace http = boost::beast::http;
-namespace process = boost::process;
-using http::verb;
 
 namespace {
 
@@ -39,13 +38,6 @@ std::string ReadFile(const boost::filesystem::path& path)
 {
     std::ifstream file(path.string());
     return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-// The path, with no file there (the child's output files are not truncated).
-boost::filesystem::path Fresh(const boost::filesystem::path& path)
-{
-    boost::filesystem::remove(path);
-    return path;
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -212,66 +204,26 @@ double CpuSeconds(int pid)
     return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-// The host program as a child process: input through a pipe, output and
-// errors into files.
-class HostProcess {
-public:
-    // `limit`: a program and its arguments that run the host, "prlimit --nofile=24".
-    HostProcess(const std::vector<std::string>& arguments, const boost::filesystem::path& directory,
-                std::vector<std::string> limit = {})
-        : _output(Fresh(directory / "output.txt")),
-          _errors(Fresh(directory / "errors.txt")),
-          _child(Command(limit, arguments), process::std_in < _input, process::std_out > _output,
-                 process::std_err > _errors)
-    {
+// The host program as a child process, through `prefix` ("prlimit
+// --nofile=24") and the emulator that runs the tests of a cross build.
+std::unique_ptr<ChildProcess> StartHost(const std::vector<std::string>& arguments, std::vector<std::string> prefix = {})
+{
+    if (!std::string(GATEWAY_HOST_EMULATOR).empty()) {
+        prefix.push_back(GATEWAY_HOST_EMULATOR);
     }
+    prefix.push_back(GATEWAY_HOST_PROGRAM);
+    prefix.insert(prefix.end(), arguments.begin(), arguments.end());
+    return std::make_unique<ChildProcess>(prefix);
+}
 
-    void Write(const std::string& text) { _input << text << std::flush; }
-    void CloseInput() { _input.pipe().close(); }
-    void Signal(int signal) { ::kill(_child.id(), signal); }
-    int Id() const { return _child.id(); }
-    std::string Output() const { return ReadFile(_output); }
-    std::string Errors() const { return ReadFile(_errors); }
+// False when the host prints no line matching `pattern` within 60 s (a slow sanitizer build).
+bool Shows(const ChildProcess& host, const std::string& pattern)
+{
+    return host.WaitForLine(std::regex(pattern), 0, std::chrono::seconds(60)).has_value();
+}
 
-    // False when the output does not show the text within 60 s (a slow sanitizer build).
-    bool WaitForOutput(const std::string& text)
-    {
-        for (int wait = 0; wait < 6000 && !Contains(Output(), text); ++wait) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return Contains(Output(), text);
-    }
-
-    // The exit status; -1 when the program did not end by itself within 60 s.
-    int Wait()
-    {
-        for (int wait = 0; wait < 6000 && _child.running(); ++wait) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return _child.running() ? -1 : _child.exit_code();
-    }
-
-private:
-    // The program (through `limit`, and through the emulator that runs the
-    // tests of a cross build) with its arguments.
-    static std::vector<std::string> Command(std::vector<std::string> command, const std::vector<std::string>& arguments)
-    {
-        if (!std::string(GATEWAY_HOST_EMULATOR).empty()) {
-            command.push_back(GATEWAY_HOST_EMULATOR);
-        }
-        command.push_back(GATEWAY_HOST_PROGRAM);
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        if (command.front().find('/') == std::string::npos) {
-            command.front() = process::search_path(command.front()).string();
-        }
-        return command;
-    }
-
-    const boost::filesystem::path _output;
-    const boost::filesystem::path _errors;
-    process::opstream _input;
-    process::child _child;  // killed when it outlives the test
-};
+// The exit status; -1 when the host did not end by itself within 60 s.
+int ExitStatus(const ChildProcess& host) { return host.WaitForExit(std::chrono::seconds(60)).value_or(-1); }
 
 // The port of the configuration page the host names.
 unsigned short PagePort(const std::string& output)
@@ -324,29 +276,29 @@ TEST_F(GatewayHostProgram, RunsThePluginUntilSigtermSigintOrQuit)
 {
     for (const int signal : {SIGTERM, SIGINT, 0}) {
         boost::filesystem::remove(_record);
-        HostProcess host(Arguments({"--http-port", "0"}), _directory);
-        ASSERT_TRUE(host.WaitForOutput("Running.")) << host.Output() << host.Errors();
-        EXPECT_EQ(200u, Get(PagePort(host.Output()), "/").result_int());
+        const auto host = StartHost(Arguments({"--http-port", "0"}));
+        ASSERT_TRUE(Shows(*host, "Running.")) << host->Output();
+        EXPECT_EQ(200u, Get(PagePort(host->Output()), "/").result_int());
 
         std::vector<std::string> received = {"received 37 byte 1"};
         if (signal != 0) {
             // The end of the input does not stop the host.
-            host.Write("37 byte 1\n");
-            host.CloseInput();
-            ASSERT_TRUE(host.WaitForOutput("bus->app CO 37"));
-            host.Signal(signal);
+            host->Write("37 byte 1\n");
+            host->CloseInput();
+            ASSERT_TRUE(Shows(*host, "bus->app CO 37"));
+            host->Signal(signal);
         } else {
-            host.Write("2 float 21.3\n510 bool true\nnonsense\n37 byte 1\n5 word 65535\n5 dword 4294967295\n");
-            host.Write("5 long -7\n512 datetime 2026-12-24T18:00\n514 time 18:30\n504 text hello world\nhelp\n");
-            host.Write("516 bool fa");  // a line may arrive in pieces
-            ASSERT_TRUE(host.WaitForOutput("Bus console:"));
-            host.Write("lse\nquit\n2 float 99\n");  // nothing after quit
+            host->Write("2 float 21.3\n510 bool true\nnonsense\n37 byte 1\n5 word 65535\n5 dword 4294967295\n");
+            host->Write("5 long -7\n512 datetime 2026-12-24T18:00\n514 time 18:30\n504 text hello world\nhelp\n");
+            host->Write("516 bool fa");  // a line may arrive in pieces
+            ASSERT_TRUE(Shows(*host, "Bus console:"));
+            host->Write("lse\nquit\n2 float 99\n");  // nothing after quit
             received = {"received 2 float 21.3", "received 510 bool true", "received 37 byte 1",
                         "received 5 word 65535", "received 5 dword 4294967295", "received 5 long -7",
                         "received 512 datetime 2026-12-24T18:00:00", "received 514 time 18:30",
                         "received 504 text [hello world]", "received 516 bool false"};
         }
-        EXPECT_EQ(0, host.Wait()) << host.Errors();
+        EXPECT_EQ(0, ExitStatus(*host));
         for (const std::string& line : std::vector<std::string>{
                  "app->bus CO 3 (station 1, thermostat 1, setpoint status) float 21.5",
                  "app->bus CO 503 (system, base station error) bool false",
@@ -356,9 +308,9 @@ TEST_F(GatewayHostProgram, RunsThePluginUntilSigtermSigintOrQuit)
                  "app->bus CO 515 (system, arrival time status) time 18:30", "LED error code 2",
                  "bus->app CO 37 (station 1, slot 1, power level input) byte 1",
                  "Stopping (" + std::string(signal != 0 ? ::strsignal(signal) : "quit") + ")", "Stopped."}) {
-            EXPECT_TRUE(Contains(host.Output(), line)) << line << "\nin:\n" << host.Output();
+            EXPECT_TRUE(Contains(host->Output(), line)) << line << "\nin:\n" << host->Output();
         }
-        EXPECT_EQ(signal == 0, Contains(host.Output(), "line 3: unknown command 'nonsense'"));
+        EXPECT_EQ(signal == 0, Contains(host->Output(), "line 3: unknown command 'nonsense'"));
         received.insert(received.begin(), {"createOruApp", _init, "Run", "CreateProductWebService"});
         received.insert(received.end(), {"Exit same host", "deleteOruApp"});
         EXPECT_EQ(received, Record());
@@ -368,9 +320,9 @@ TEST_F(GatewayHostProgram, RunsThePluginUntilSigtermSigintOrQuit)
 
 TEST_F(GatewayHostProgram, ServesTheConfigurationPageOnlyToItsOwnPage)
 {
-    HostProcess host(Arguments({"--http-port", "0"}), _directory);
-    ASSERT_TRUE(host.WaitForOutput("Running.")) << host.Output() << host.Errors();
-    const unsigned short port = PagePort(host.Output());
+    const auto host = StartHost(Arguments({"--http-port", "0"}));
+    ASSERT_TRUE(Shows(*host, "Running.")) << host->Output();
+    const unsigned short port = PagePort(host->Output());
     const auto page = Get(port, "/");
     EXPECT_EQ(200u, page.result_int());
     EXPECT_EQ("text/html; charset=utf-8", page[http::field::content_type]);
@@ -443,25 +395,24 @@ TEST_F(GatewayHostProgram, ServesTheConfigurationPageOnlyToItsOwnPage)
 TEST_F(GatewayHostProgram, IdleConnectionsNeitherLockOutThePageNorSpin)
 {
     for (const char* limit : {"--nofile=4096", "--nofile=24"}) {
-        HostProcess host(Arguments({"--http-port", "0"}), _directory, {"prlimit", limit});
-        ASSERT_TRUE(host.WaitForOutput("Running.")) << host.Output() << host.Errors();
-        const unsigned short port = PagePort(host.Output());
+        const auto host = StartHost(Arguments({"--http-port", "0"}), {"prlimit", limit});
+        ASSERT_TRUE(Shows(*host, "Running.")) << host->Output();
+        const unsigned short port = PagePort(host->Output());
         boost::asio::io_service ioService;
         std::vector<std::unique_ptr<boost::asio::ip::tcp::socket>> idle;
         for (int connection = 0; connection < 80; ++connection) {
             idle.push_back(std::make_unique<boost::asio::ip::tcp::socket>(ioService));
             boost::system::error_code error;
             idle.back()->connect({boost::asio::ip::address_v4::loopback(), port}, error);
-            ASSERT_FALSE(error) << limit << " connection " << connection << ": " << error.message() << host.Output()
-                                << host.Errors();
+            ASSERT_FALSE(error) << limit << " connection " << connection << ": " << error.message() << host->Output();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        const double before = CpuSeconds(host.Id());
+        const double before = CpuSeconds(host->Id());
         std::this_thread::sleep_for(std::chrono::seconds(2));
-        EXPECT_LT(CpuSeconds(host.Id()) - before, 0.3) << limit << ": the host works while nothing is asked";
+        EXPECT_LT(CpuSeconds(host->Id()) - before, 0.3) << limit << ": the host works while nothing is asked";
         EXPECT_EQ(200u, Get(port, "/").result_int()) << limit;
-        host.Signal(SIGTERM);
-        EXPECT_EQ(0, host.Wait()) << limit << host.Errors();
+        host->Signal(SIGTERM);
+        EXPECT_EQ(0, ExitStatus(*host)) << limit;
     }
 }
 
@@ -469,12 +420,12 @@ TEST_F(GatewayHostProgram, RunsAScript)
 {
     std::ofstream((_directory / "script.txt").string())
         << "37 byte 7\nsleep 0.01\n# comment\n2 float 21.5\n41 bool maybe\nquit\n";
-    HostProcess script(Arguments({"--script", (_directory / "script.txt").string()}), _directory);
-    EXPECT_EQ(0, script.Wait()) << script.Errors();
+    const auto script = StartHost(Arguments({"--script", (_directory / "script.txt").string()}));
+    EXPECT_EQ(0, ExitStatus(*script));
     EXPECT_EQ((std::vector<std::string>{"createOruApp", _init, "Run", "received 37 byte 7", "received 2 float 21.5",
                                         "Exit same host", "deleteOruApp"}),
               Record());
-    EXPECT_TRUE(Contains(script.Output(), "script line 5: bad bool value 'maybe'")) << script.Output();
+    EXPECT_TRUE(Contains(script->Output(), "script line 5: bad bool value 'maybe'")) << script->Output();
 
 }
 
@@ -513,25 +464,25 @@ TEST_F(GatewayHostProgram, AsAServiceReadsNoConsoleAndReportsReadyWatchdogAndSto
     ::setenv("NOTIFY_SOCKET", (_directory / "notify").c_str(), 1);
     ::setenv("WATCHDOG_USEC", "100000", 1);
     std::ofstream((_directory / "gateway.conf").string()) << "log-level = error\nhttp-port = 0\n";
-    HostProcess host(Arguments({"--daemon", "--config", (_directory / "gateway.conf").string()}), _directory);
+    const auto host = StartHost(Arguments({"--daemon", "--config", (_directory / "gateway.conf").string()}));
     ::unsetenv("NOTIFY_SOCKET");
     ::unsetenv("WATCHDOG_USEC");
-    host.Write("37 byte 1\n");
+    host->Write("37 byte 1\n");
 
     auto messages = notifications.ReadUntil("WATCHDOG=1");
     const auto next = notifications.ReadUntil("WATCHDOG=1");  // from the event loop's timer
     messages.insert(messages.end(), next.begin(), next.end());
-    EXPECT_EQ((std::vector<std::string>{"READY=1", "WATCHDOG=1", "WATCHDOG=1"}), messages) << host.Errors();
-    EXPECT_EQ(200u, Get(PagePort(host.Output()), "/").result_int());
-    host.Signal(SIGTERM);
+    EXPECT_EQ((std::vector<std::string>{"READY=1", "WATCHDOG=1", "WATCHDOG=1"}), messages);
+    EXPECT_EQ(200u, Get(PagePort(host->Output()), "/").result_int());
+    host->Signal(SIGTERM);
     const auto stopping = notifications.ReadUntil("STOPPING=1");
     EXPECT_EQ("STOPPING=1", stopping.empty() ? "" : stopping.back());
-    EXPECT_EQ(0, host.Wait()) << host.Errors();
+    EXPECT_EQ(0, ExitStatus(*host));
     EXPECT_EQ((std::vector<std::string>{"createOruApp", _init, "Run", "CreateProductWebService", "Exit same host",
                                         "deleteOruApp"}),
               Record());
-    EXPECT_FALSE(Contains(host.Output(), "app->bus")) << host.Output();
-    EXPECT_TRUE(Contains(host.Output(), "LED error code 2")) << host.Output();
+    EXPECT_FALSE(Contains(host->Output(), "app->bus")) << host->Output();
+    EXPECT_TRUE(Contains(host->Output(), "LED error code 2")) << host->Output();
 }
 
 TEST_F(GatewayHostProgram, BadSetupEndsWithStatusTwoAndAFailedInitWithOne)
@@ -546,18 +497,18 @@ TEST_F(GatewayHostProgram, BadSetupEndsWithStatusTwoAndAFailedInitWithOne)
         {Arguments({"--http-port", "65536"}), "bad port '65536'"},
     };
     for (const auto& [arguments, error] : cases) {
-        HostProcess host(arguments, _directory);
-        EXPECT_EQ(2, host.Wait()) << error;
-        EXPECT_TRUE(Contains(host.Errors(), error)) << host.Errors();
+        const auto host = StartHost(arguments);
+        EXPECT_EQ(2, ExitStatus(*host)) << error;
+        EXPECT_TRUE(Contains(host->Output(), error));
     }
     EXPECT_FALSE(boost::filesystem::exists(_record)) << "the plug-in was never created";
 
     ::setenv("FAKE_PLUGIN_FAIL_INIT", "1", 1);
-    HostProcess failing(Arguments(), _directory);
-    const int status = failing.Wait();
+    const auto failing = StartHost(Arguments());
+    const int status = ExitStatus(*failing);
     ::unsetenv("FAKE_PLUGIN_FAIL_INIT");
     EXPECT_EQ(1, status);
-    EXPECT_TRUE(Contains(failing.Errors(), "The plug-in's Init failed"));
+    EXPECT_TRUE(Contains(failing->Output(), "The plug-in's Init failed"));
     EXPECT_EQ((std::vector<std::string>{"createOruApp", _init, "Exit same host", "deleteOruApp"}), Record());
 }
 

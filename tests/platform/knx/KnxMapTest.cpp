@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include <boost/filesystem.hpp>
 
+#include "ChildProcess.h"
 #include "DefaultGroupAddressMap.h"
 #include "GroupAddressMap.h"
 
@@ -124,20 +124,14 @@ TEST(KnxHost, AMapFileInErrorOrABadUrlStopsTheHost)
         {"local:/nonexistent", "map.txt: line 2: datapoint type 1.001 does not fit CO 3"},
         {"/run/knx", "Not a knxd URL: '/run/knx'"},
     };
-    const auto directory = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path();
-    boost::filesystem::create_directories(directory);
-    std::ofstream((directory / "map.txt").string()) << "2 = 1/0/2 9.001\n3 = 1/1/3 1.001\n";
+    const auto map = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("%%%%%%%%-map.txt");
+    std::ofstream(map.string()) << "2 = 1/0/2 9.001\n3 = 1/1/3 1.001\n";
     for (const auto& [url, error] : rows) {
-        const std::string command = std::string(GATEWAY_HOST_PROGRAM) + " --knx " + url + " --knx-map " +
-                                    (directory / "map.txt").string() + " 2>" + (directory / "errors").string();
-        const int status = std::system(command.c_str());
-        std::ifstream errors((directory / "errors").string());
-        std::string line;
-        std::getline(errors, line);
-        EXPECT_EQ(WEXITSTATUS(status), 2);
-        EXPECT_NE(line.find(error), std::string::npos) << line;
+        const auto result = Oru::Testing::Run({GATEWAY_HOST_PROGRAM, "--knx", url, "--knx-map", map.string()});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_NE(result.output.find(error), std::string::npos) << result.output;
     }
-    boost::filesystem::remove_all(directory);
+    boost::filesystem::remove(map);
 }
 
 }  // namespace
