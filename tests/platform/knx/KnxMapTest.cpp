@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <boost/filesystem.hpp>
 
@@ -127,7 +129,11 @@ TEST(KnxHost, AMapFileInErrorOrABadUrlStopsTheHost)
     const auto map = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("%%%%%%%%-map.txt");
     std::ofstream(map.string()) << "2 = 1/0/2 9.001\n3 = 1/1/3 1.001\n";
     for (const auto& [url, error] : rows) {
-        const auto result = Oru::Testing::Run({GATEWAY_HOST_PROGRAM, "--knx", url, "--knx-map", map.string()});
+        std::vector<std::string> command{GATEWAY_HOST_PROGRAM, "--knx", url, "--knx-map", map.string()};
+        if (!std::string(GATEWAY_HOST_EMULATOR).empty()) {
+            command.insert(command.begin(), GATEWAY_HOST_EMULATOR);  // a cross build's tests under qemu
+        }
+        const auto result = Oru::Testing::Run(command);
         EXPECT_EQ(result.status, 2);
         EXPECT_NE(result.output.find(error), std::string::npos) << result.output;
     }
