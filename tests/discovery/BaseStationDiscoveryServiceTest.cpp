@@ -322,21 +322,6 @@ TEST_F(DiscoveryTest, TheDiscoveryCallbackMayStopTheSearch)
     EXPECT_EQ(0U, _clock.PendingWaitCount());
 }
 
-TEST(DiscoveryDeathTest, AMissingTimerOrClientIsAProgrammingError)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    VirtualClockSystem clock;
-    const auto ignore = [](std::shared_ptr<ServiceInfo>) {};
-    EXPECT_DEATH(BaseStationDiscoveryService([]() { return std::unique_ptr<Oru::WaitableTimer>(); },
-                                             FakeMDnsClient::Factory(std::make_shared<Network>()), seconds(10),
-                                             ignore),
-                 "FATAL .* ORU_ASSERT2\\(_nextBroadcast != nullptr\\) failed");
-    EXPECT_DEATH(BaseStationDiscoveryService([&clock]() { return clock.CreateTimer(); },
-                                             [](boost::asio::io_service&) { return std::unique_ptr<IMDnsClient>(); },
-                                             seconds(10), ignore),
-                 "FATAL .* ORU_ASSERT2\\(_mDnsClient != nullptr\\) failed");
-}
-
 // The event loop on a worker thread with real timers, the host's thread
 // starting and stopping: searches, resolves and reports all run on the worker.
 TEST(DiscoveryOnAWorkerThread, StartAndStopFromTheHostsThreadAreSafe)

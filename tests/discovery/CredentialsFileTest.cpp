@@ -15,6 +15,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 
+#include "CollectingTimer.h"
 #include "CredentialsFileTesting.h"
 #include "VirtualClockSystem.h"
 #include "discovery/KeldraConfigurationManager.h"
@@ -208,28 +209,13 @@ TEST_F(CredentialsFile, AFileOthersCanReadIsWarnedAboutOnce)
     }
 }
 
-// A timer whose completions the test delivers by hand, also late ones.
-class HandDeliveredTimer final : public Oru::WaitableTimer {
-public:
-    explicit HandDeliveredTimer(std::vector<WaitHandler>& handlers) : _handlers(handlers) {}
-    boost::asio::io_service& get_io_service() override { return _ioService; }
-    void async_wait(WaitHandler handler) override { _handlers.push_back(std::move(handler)); }
-    std::size_t cancel() override { return 0; }
-    std::size_t expires_from_now(const Duration&) override { return 0; }
-    Duration expires_from_now() const override { return {}; }
-
-private:
-    boost::asio::io_service _ioService;
-    std::vector<WaitHandler>& _handlers;
-};
-
 // Each read of the missing file logs a line.
 TEST_F(CredentialsFile, ACompletionAfterDestructionDoesNothing)
 {
     std::vector<Oru::WaitableTimer::WaitHandler> handlers;
     handlers.reserve(4);  // a handler adds the next one while it runs
     _manager = std::make_unique<KeldraConfigurationManager>(std::make_unique<KeldraConfigurationReader>(_path),
-                                                            std::make_unique<HandDeliveredTimer>(handlers));
+                                                            std::make_unique<Oru::Testing::CollectingTimer>(handlers));
     boost::filesystem::remove(_path);
     handlers.back()(boost::system::error_code());
     handlers.back()(boost::asio::error::operation_aborted);
