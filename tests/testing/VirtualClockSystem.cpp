@@ -152,6 +152,17 @@ void VirtualClockSystem::Advance(Duration duration)
     RunPending();
 }
 
+void VirtualClockSystem::ExpireWithoutRunning(Duration duration)
+{
+    ORU_REQUIRE(duration.count() >= 0);
+    const std::lock_guard<std::mutex> lock(_state->mutex);
+    _state->now = State::Plus(_state->now, duration);
+    for (auto wait = _state->waits.begin(); wait != _state->waits.end() && wait->first <= _state->now;) {
+        _state->Complete(std::move(wait->second.handler), {});
+        wait = _state->waits.erase(wait);
+    }
+}
+
 void VirtualClockSystem::RunPending()
 {
     if (_ioService->stopped()) {

@@ -27,6 +27,11 @@ public:
     // Moves time forward by duration, firing every wait that expires on the
     // way at its own expiry time and running the handlers after each.
     void Advance(Duration duration);
+    // Moves time forward by duration and queues the completions of every
+    // wait that expires on the way without running them: as on a real event
+    // loop, where a completion may be queued when its timer is re-armed,
+    // cancelled or destroyed. RunPending() runs them.
+    void ExpireWithoutRunning(Duration duration);
     // Runs every handler that is ready now, including those they post.
     void RunPending();
     // Waits registered and not yet fired or cancelled.
