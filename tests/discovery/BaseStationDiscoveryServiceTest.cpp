@@ -96,14 +96,9 @@ TEST_F(DiscoveryTest, ListsAndResolvesAfreshEveryTenSecondsWhileActive)
     _clock.Advance(seconds(30));
     EXPECT_EQ(4U, _reports.size());
     EXPECT_EQ(0U, _clock.PendingWaitCount());
-    const auto entries = _log.Entries();
-    ASSERT_EQ(2U, entries.size());
-    EXPECT_EQ("Start base station discovery", entries[0].message);
-    EXPECT_EQ("Stop base station discovery", entries[1].message);
-    for (const auto& entry : entries) {
-        EXPECT_EQ(log4cplus::INFO_LOG_LEVEL, entry.level);
-        EXPECT_EQ("BaseStationDiscoveryService", entry.source);
-    }
+    EXPECT_EQ(Names({"Start base station discovery", "Stop base station discovery"}),
+              _log.Messages(log4cplus::INFO_LOG_LEVEL));
+    EXPECT_EQ(2U, _log.Entries().size());
 }
 
 TEST_F(DiscoveryTest, OnlyBaseStationNamesAreResolvedAndOnlyKeldraBrisgoRecordsReported)
