@@ -12,6 +12,36 @@ namespace {
 
 using StationTest = ManagerTest;
 
+// The token every request of a station takes: its abort actions run once, in
+// the order they were registered.
+TEST(CancellationToken, CancelAbortsWhatIsInFlightAtThatMomentOnceInOrder)
+{
+    CancellationToken token;
+    std::vector<std::string> aborted;
+    auto first = token.OnCancel([&] { aborted.push_back("first"); });
+    auto second = token.OnCancel([&] { aborted.push_back("second"); });
+    auto completed = token.OnCancel([&] { aborted.push_back("completed"); });
+    completed.Reset();
+    // Started from an abort action: runs on.
+    CancellationToken::Registration later;
+    auto starter = token.OnCancel([&] { later = token.OnCancel([&] { aborted.push_back("later"); }); });
+    EXPECT_EQ(token.InFlightCount(), 3u);
+
+    token.Cancel();
+    EXPECT_EQ(aborted, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(token.InFlightCount(), 1u);
+    token.Cancel();
+    token.Cancel();
+    EXPECT_EQ(aborted, (std::vector<std::string>{"first", "second", "later"}));
+
+    // A registration outlives its token; AddressSanitizer watches the Reset.
+    {
+        CancellationToken gone;
+        later = gone.OnCancel([] {});
+    }
+    later.Reset();
+}
+
 TEST(BaseStationErrorBitfield, ConvertsErrorListsToBitsAndTexts)
 {
     const std::vector<std::pair<std::vector<int>, std::uint16_t>> cases = {

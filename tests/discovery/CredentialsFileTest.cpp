@@ -3,22 +3,14 @@
 #include <unistd.h>
 
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
-#include <thread>
 #include <tuple>
-#include <variant>
 #include <vector>
-
-#include <boost/asio/error.hpp>
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/post.hpp>
 
 #include "CredentialsFileTesting.h"
 #include "VirtualClockSystem.h"
 #include "discovery/KeldraConfigurationManager.h"
-#include "support/WaitableTimerWrapper.h"
 
 using namespace Keldra;
 using namespace Keldra::Testing;
@@ -208,56 +200,20 @@ TEST_F(CredentialsFile, AFileOthersCanReadIsWarnedAboutOnce)
     }
 }
 
-// A timer whose completions the test delivers by hand, also late ones.
-class HandDeliveredTimer final : public Oru::WaitableTimer {
-public:
-    explicit HandDeliveredTimer(std::vector<WaitHandler>& handlers) : _handlers(handlers) {}
-    boost::asio::io_service& get_io_service() override { return _ioService; }
-    void async_wait(WaitHandler handler) override { _handlers.push_back(std::move(handler)); }
-    std::size_t cancel() override { return 0; }
-    std::size_t expires_from_now(const Duration&) override { return 0; }
-    Duration expires_from_now() const override { return {}; }
-
-private:
-    boost::asio::io_service _ioService;
-    std::vector<WaitHandler>& _handlers;
-};
-
-// Each read of the missing file logs a line.
+// A read whose expiry is queued when the manager goes does nothing.
 TEST_F(CredentialsFile, ACompletionAfterDestructionDoesNothing)
 {
-    std::vector<Oru::WaitableTimer::WaitHandler> handlers;
-    handlers.reserve(4);  // a handler adds the next one while it runs
-    _manager = std::make_unique<KeldraConfigurationManager>(std::make_unique<KeldraConfigurationReader>(_path),
-                                                            std::make_unique<HandDeliveredTimer>(handlers));
-    boost::filesystem::remove(_path);
-    handlers.back()(boost::system::error_code());
-    handlers.back()(boost::asio::error::operation_aborted);
-    _manager.reset();
-    handlers.back()(boost::system::error_code());
-    EXPECT_EQ(1u, _log.Count(Error, CouldNotOpen()));
-    EXPECT_EQ(2u, handlers.size());
-}
-
-// As in the plug-in: built and destroyed on the host's thread, queried on
-// the worker thread that runs the event loop.
-TEST_F(CredentialsFile, ManagerWorksAcrossTheHostAndTheWorkerThread)
-{
-    WriteBytes(_path, AdminFile);
-    boost::asio::io_service ioService;
-    auto work = boost::asio::make_work_guard(ioService);
-    std::thread worker([&ioService] { ioService.run(); });
-    _manager = std::make_unique<KeldraConfigurationManager>(
-        std::make_unique<KeldraConfigurationReader>(_path),
-        std::make_unique<Oru::WaitableTimerWrapper<Oru::SteadyTimer>>(ioService));
-    std::promise<std::string> answer;
-    boost::asio::post(ioService, [&answer, this] { answer.set_value(Get(0)); });
-    EXPECT_EQ("admin/secret", answer.get_future().get());
-    // The pending wait ends with the manager: the loop runs out of work.
-    _manager.reset();
-    work.reset();
-    worker.join();
-    EXPECT_TRUE(_log.Entries().empty());
+    for (const bool destroyFirst : {false, true}) {
+        Start();
+        boost::filesystem::remove(_path);
+        _clock.ExpireWithoutRunning(Cycle);
+        if (destroyFirst) {
+            _manager.reset();
+        }
+        _log.Clear();
+        _clock.RunPending();
+        EXPECT_EQ(destroyFirst ? 0u : 1u, _log.Count(Error, CouldNotOpen())) << destroyFirst;
+    }
 }
 
 TEST_F(CredentialsFile, AWriterKilledAtAnyStepLeavesTheOldOrTheNewFile)
