@@ -3,7 +3,10 @@
 // how long each request took on the warm connection and the CPU time the
 // client spent per request. For the measurements of bench/measure.
 //
-//   keldra-status-probe ADDRESS USERNAME PASSWORD COUNT
+//   keldra-status-probe ADDRESS USERNAME PASSWORD COUNT [PAUSE_MS]
+//
+// PAUSE_MS waits that long between requests, as the plug-in's polls do (its
+// caches are then as cold as the plug-in's are at each poll).
 //
 // Output: "requests N handshakes H median_us M p10_us A p90_us B min_us C
 // max_us D cpu_us_per_request E"; the first request (connect and TLS
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include <boost/asio/io_service.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 
 #include "basestations/KeldraWebApi.h"
@@ -37,7 +41,11 @@ long CpuMicroseconds()
 
 class Probe {
 public:
-    Probe(Keldra::KeldraWebApi& webApi, int count) : _webApi(webApi), _count(count) {}
+    Probe(boost::asio::io_service& ioService, Keldra::KeldraWebApi& webApi, int count,
+          std::chrono::milliseconds pause)
+        : _webApi(webApi), _count(count), _pause(pause), _timer(ioService)
+    {
+    }
 
     void Start() { Request(); }
 
@@ -70,7 +78,11 @@ private:
             _warm = true;
             _cpuStart = CpuMicroseconds();
         }
-        if (static_cast<int>(_latencies.size()) < _count) {
+        if (static_cast<int>(_latencies.size()) < _count && _pause.count() > 0) {
+            // The probe outlives the event loop's run, so the wait may use it.
+            _timer.expires_after(_pause);
+            _timer.async_wait([this](const boost::system::error_code&) { Request(); });
+        } else if (static_cast<int>(_latencies.size()) < _count) {
             Request();
         } else {
             _cpuEnd = CpuMicroseconds();
@@ -79,6 +91,8 @@ private:
 
     Keldra::KeldraWebApi& _webApi;
     int _count;
+    std::chrono::milliseconds _pause;
+    boost::asio::steady_timer _timer;
     Keldra::CancellationToken _token;
     Clock::time_point _sent;
     bool _warm = false;
@@ -98,14 +112,15 @@ long Percentile(std::vector<long> values, double fraction)
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        std::cerr << "usage: keldra-status-probe ADDRESS USERNAME PASSWORD COUNT\n";
+    if (argc != 5 && argc != 6) {
+        std::cerr << "usage: keldra-status-probe ADDRESS USERNAME PASSWORD COUNT [PAUSE_MS]\n";
         return 2;
     }
     boost::system::error_code error;
     const auto address = boost::asio::ip::address_v4::from_string(argv[1], error);
     const int count = std::atoi(argv[4]);
-    if (error || count < 1) {
+    const std::chrono::milliseconds pause(argc == 6 ? std::atoi(argv[5]) : 0);
+    if (error || count < 1 || pause.count() < 0) {
         std::cerr << "keldra-status-probe: bad address or count\n";
         return 2;
     }
@@ -117,7 +132,7 @@ int main(int argc, char** argv)
         std::cerr << "keldra-status-probe: " << webApi.GetError().message() << '\n';
         return 1;
     }
-    Probe probe(webApi.GetValue(), count);
+    Probe probe(ioService, webApi.GetValue(), count, pause);
     probe.Start();
     ioService.run();
     if (probe.Failed()) {
