@@ -63,8 +63,8 @@ ErrorHandler::ErrorHandler(TimerFactory timerFactory, IKnxErrorIndication& error
 
 ErrorHandler::~ErrorHandler()
 {
-    // A grace-period completion that is already queued finds the handler
-    // gone and leaves the destroyed object alone.
+    // A grace-period completion that is already queued finds the error
+    // handler gone and leaves the destroyed object alone.
     boost::lock_guard<boost::mutex> lock(s_mutexErrorHandling);
     _selfHandle.Expire();
 }
@@ -265,12 +265,12 @@ void ErrorHandler::IndicateError(ErrorCodesGeneral general)
 void ErrorHandler::StartBaseStationMissingGracePeriod()
 {
     _timer->expires_from_now(s_baseStationMissingGracePeriod);
-    _timer->async_wait([handler = _selfHandle.GetWeak()](boost::system::error_code error) {
+    _timer->async_wait([errorHandler = _selfHandle.GetWeak()](boost::system::error_code error) {
         if (error) {
             return;
         }
         boost::lock_guard<boost::mutex> lock(s_mutexErrorHandling);
-        if (auto* const self = handler.Get()) {
+        if (auto* const self = errorHandler.Get()) {
             self->OnBaseStationMissingGracePeriodExpired();
         }
     });
