@@ -4,13 +4,12 @@
 
 #include <boost/system/error_code.hpp>
 
-#include "support/SelfHandle.h"
-
 namespace Keldra {
 
-// The periodic re-read. Once the manager has let go of it, a completion of
-// its timer that is still queued finds it gone and does nothing.
-class KeldraConfigurationManager::Updater {
+// The periodic re-read. Its timer's handler holds it weakly: once the
+// manager has let go of it, a completion that is still queued finds nothing
+// and does nothing.
+class KeldraConfigurationManager::Updater : public std::enable_shared_from_this<Updater> {
 public:
     Updater(std::unique_ptr<IKeldraConfigurationReader> reader, std::unique_ptr<Oru::WaitableTimer> timer)
         : _reader(std::move(reader)), _timer(std::move(timer))
@@ -21,8 +20,8 @@ public:
     {
         _reader->UpdateCredentials();
         _timer->expires_from_now(UpdateCycle);
-        _timer->async_wait([updater = _selfHandle.GetWeak()](boost::system::error_code error) {
-            auto* const self = updater.Get();
+        _timer->async_wait([weakSelf = weak_from_this()](boost::system::error_code error) {
+            const auto self = weakSelf.lock();
             if (!error && self) {
                 self->StartUpdateTimer();
             }
@@ -35,13 +34,12 @@ private:
     // Declared in this order so that the timer is destroyed first.
     std::unique_ptr<IKeldraConfigurationReader> _reader;
     std::unique_ptr<Oru::WaitableTimer> _timer;
-    Oru::SelfHandle<Updater> _selfHandle{this};
 };
 
 KeldraConfigurationManager::KeldraConfigurationManager(std::unique_ptr<IKeldraConfigurationReader> reader,
                                                        std::unique_ptr<Oru::WaitableTimer> timer,
                                                        boost::optional<StationKeyStore> stationKeys)
-    : _updater(std::make_unique<Updater>(std::move(reader), std::move(timer))), _stationKeys(std::move(stationKeys))
+    : _updater(std::make_shared<Updater>(std::move(reader), std::move(timer))), _stationKeys(std::move(stationKeys))
 {
     _updater->StartUpdateTimer();
 }

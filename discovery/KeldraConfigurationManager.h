@@ -36,7 +36,7 @@ public:
 private:
     class Updater;
 
-    std::unique_ptr<Updater> _updater;
+    std::shared_ptr<Updater> _updater;
     boost::optional<StationKeyStore> _stationKeys;
 };
 
