@@ -108,7 +108,7 @@ BaseStation::BaseStation(boost::asio::io_service& ioService, BaseStationProperti
       _id(_properties.GetBaseStationID()),
       _roomThermostatCount(_properties.GetRoomThermostatMapping().size()),
       _actorModuleCount(_properties.GetActorModuleMapping().size()),
-      _handle(std::make_shared<BaseStation* const>(this))
+      _selfHandle(this)
 {
     RegisterPollingRequests(std::move(callback));
 }
@@ -116,7 +116,7 @@ BaseStation::BaseStation(boost::asio::io_service& ioService, BaseStationProperti
 BaseStation::~BaseStation()
 {
     // Answers that arrive from now on find the station gone.
-    _handle.reset();
+    _selfHandle.Expire();
 }
 
 BaseStation::ServiceInfoUpdate BaseStation::UpdateServiceInfo(std::shared_ptr<ServiceInfo> serviceInfo)
@@ -205,12 +205,12 @@ void BaseStation::CheckFirmwareVersion(FirmwareCheckResultHandler handler)
     _webApi->GetShortInfo(
         [station = GetWeakHandle(), handler, webApi = _webApi,
          serviceInfo = _serviceInfo](Oru::SystemResult<KeldraJson::BaseStationShortInfoMessage> result) {
-            const auto self = station.lock();
+            auto* const self = station.Get();
             if (!self) {
                 return;
             }
-            (*self)->NoteStationKey(*webApi, result.GetError());
-            (*self)->OnFirmwareResponse(result, handler, serviceInfo);
+            self->NoteStationKey(*webApi, result.GetError());
+            self->OnFirmwareResponse(result, handler, serviceInfo);
         },
         nullptr);
 }
@@ -306,12 +306,12 @@ void BaseStation::GetStatus(CancellationToken& token, OnErrorCallbackHandler cal
     _webApi->GetStatus(
         [station = GetWeakHandle(), callback, webApi = _webApi,
          serviceInfo = _serviceInfo](Oru::SystemResult<KeldraJson::StatusObject> result) {
-            const auto self = station.lock();
+            auto* const self = station.Get();
             if (!self) {
                 return;
             }
-            (*self)->NoteStationKey(*webApi, result.GetError());
-            (*self)->OnStatusResponse(result, callback, serviceInfo, webApi);
+            self->NoteStationKey(*webApi, result.GetError());
+            self->OnStatusResponse(result, callback, serviceInfo, webApi);
         },
         token);
 }
@@ -532,18 +532,18 @@ void BaseStation::SendWrite(const WriteKey& key, const WebApiWrite& send, const 
     send(*_webApi,
          [station = GetWeakHandle(), callback, publish, onAnswer,
           webApi = _webApi](Oru::SystemResult<WriteResponseStatus> result) {
-             const auto self = station.lock();
+             auto* const self = station.Get();
              if (!self) {
                  return;
              }
              if (result.HasError() && result.GetError() == CancellationToken::CancelledError()) {
-                 (*self)->OnWriteCancelled(webApi, callback);
+                 self->OnWriteCancelled(webApi, callback);
                  return;
              }
              if (onAnswer) {
-                 onAnswer(**self);
+                 onAnswer(*self);
              }
-             (*self)->OnWriteResponse(result, callback, publish);
+             self->OnWriteResponse(result, callback, publish);
          },
          &token);
 }

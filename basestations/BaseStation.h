@@ -32,6 +32,7 @@
 #include "rooms/PowerLevelStepCombiner.h"
 #include "support/BoundedTypes.h"
 #include "support/Function.h"
+#include "support/SelfHandle.h"
 #include "support/SystemResult.h"
 #include "support/TimerFactory.h"
 
@@ -46,9 +47,9 @@ using FirmwareCheckResultHandler = Oru::function<void(Oru::SystemResult<bool>)>;
 class BaseStation : public IBaseStationWebApiHandler {
 public:
     using OptimisticWriteValueManager = Keldra::OptimisticWriteValueManager;
-    // What a queued handler holds instead of the station: it expires when
-    // the station is destroyed, so a late answer finds the station gone.
-    using WeakHandle = std::weak_ptr<BaseStation* const>;
+    // What a queued handler holds instead of the station: a late answer
+    // finds the station gone.
+    using WeakHandle = Oru::SelfHandle<BaseStation>::Weak;
 
     enum class ServiceInfoUpdate : int {
         First = 0,      // the station had no device information
@@ -64,7 +65,7 @@ public:
     BaseStation& operator=(const BaseStation&) = delete;
     ~BaseStation() override;
 
-    WeakHandle GetWeakHandle() const { return _handle; }
+    WeakHandle GetWeakHandle() const { return _selfHandle.GetWeak(); }
 
     // Connection.
     ServiceInfoUpdate UpdateServiceInfo(std::shared_ptr<ServiceInfo> serviceInfo);
@@ -200,7 +201,7 @@ private:
     const BaseStationIdString _id;
     const std::size_t _roomThermostatCount;
     const std::size_t _actorModuleCount;
-    std::shared_ptr<BaseStation* const> _handle;
+    Oru::SelfHandle<BaseStation> _selfHandle;
 };
 
 }  // namespace Keldra

@@ -96,16 +96,16 @@ BaseStationManager::BaseStationManager(boost::asio::io_service& ioService, Timer
                                        std::unique_ptr<IErrorHandler> errorHandler,
                                        std::unique_ptr<IKeldraConfigurationManager> configManager)
     : _ioService(ioService),
-      _handle(std::make_shared<BaseStationManager* const>(this)),
+      _selfHandle(this),
       _webApiFactory(std::move(webApiFactory)),
       _timerFactory(timerFactory),
       _discoveryService(std::move(timerFactory), std::move(mDnsFactory), SearchPeriod,
                         // Runs wherever the mDNS client reports; the work is
                         // done on the event loop.
-                        [manager = WeakHandle(_handle), ioService = &ioService](std::shared_ptr<ServiceInfo> info) {
+                        [manager = _selfHandle.GetWeak(), ioService = &ioService](std::shared_ptr<ServiceInfo> info) {
                             boost::asio::post(*ioService, [manager, info]() {
-                                if (const auto self = manager.lock()) {
-                                    (*self)->OnServiceDiscovered(info);
+                                if (auto* const self = manager.Get()) {
+                                    self->OnServiceDiscovered(info);
                                 }
                             });
                         }),
@@ -123,7 +123,7 @@ BaseStationManager::BaseStationManager(boost::asio::io_service& ioService, Timer
 BaseStationManager::~BaseStationManager()
 {
     // Handlers still queued find the manager gone.
-    _handle.reset();
+    _selfHandle.Expire();
     _discoveryService.Stop();
     _configManager.reset();
     _errorHandler.reset();
@@ -136,12 +136,12 @@ void BaseStationManager::AddBaseStation(BaseStationProperties properties)
     ORU_ASSERT2(properties.GetBaseStationNumber().ToDifference().Value() == _baseStations.size());
     _baseStations.push_back(std::make_unique<BaseStation>(
         _ioService, std::move(properties), _timerFactory, *this, *_configManager,
-        [manager = WeakHandle(_handle)](BaseStationNumber number, boost::optional<BaseStationState> state) {
+        [manager = _selfHandle.GetWeak()](BaseStationNumber number, boost::optional<BaseStationState> state) {
             if (!state) {
                 return;
             }
-            if (const auto self = manager.lock()) {
-                (*self)->OnBaseStationStateResult(number, *state);
+            if (auto* const self = manager.Get()) {
+                self->OnBaseStationStateResult(number, *state);
             }
         }));
     ++_missingBaseStationCount;
@@ -254,9 +254,9 @@ std::vector<std::size_t> BaseStationManager::AddDeviceInfo(std::shared_ptr<Servi
 
 FirmwareCheckResultHandler BaseStationManager::MakeFirmwareCheckResultHandler(std::size_t index)
 {
-    return [manager = WeakHandle(_handle), index](Oru::SystemResult<bool> result) {
-        if (const auto self = manager.lock()) {
-            (*self)->OnFirmwareCheckResult(index, result);
+    return [manager = _selfHandle.GetWeak(), index](Oru::SystemResult<bool> result) {
+        if (auto* const self = manager.Get()) {
+            self->OnFirmwareCheckResult(index, result);
         }
     };
 }
@@ -288,9 +288,9 @@ void BaseStationManager::OnFirmwareCheckResult(std::size_t index, const Oru::Sys
 
 void BaseStationManager::PostStateResult(BaseStationNumber number, BaseStationState state)
 {
-    boost::asio::post(_ioService, [manager = WeakHandle(_handle), number, state]() {
-        if (const auto self = manager.lock()) {
-            (*self)->OnBaseStationStateResult(number, state);
+    boost::asio::post(_ioService, [manager = _selfHandle.GetWeak(), number, state]() {
+        if (auto* const self = manager.Get()) {
+            self->OnBaseStationStateResult(number, state);
         }
     });
 }
@@ -335,12 +335,12 @@ void BaseStationManager::RestartDiscovery()
     _discoveryService.Start();
     _rediscoveryHeldOff = true;
     _rediscoveryTimer->expires_from_now(SearchPeriod);
-    _rediscoveryTimer->async_wait([manager = WeakHandle(_handle)](const boost::system::error_code& error) {
+    _rediscoveryTimer->async_wait([manager = _selfHandle.GetWeak()](const boost::system::error_code& error) {
         if (error) {
             return;
         }
-        if (const auto self = manager.lock()) {
-            (*self)->OnRediscoveryHoldOffElapsed();
+        if (auto* const self = manager.Get()) {
+            self->OnRediscoveryHoldOffElapsed();
         }
     });
 }
@@ -479,23 +479,23 @@ void BaseStationManager::DispatchToStation(const BaseStation& station, StationWo
 {
     // Deliberate: the station's part of a write runs on the worker thread, which owns it.
     boost::asio::dispatch(_ioService, [target = station.GetWeakHandle(), work]() {
-        if (const auto self = target.lock()) {
-            work(**self);
+        if (auto* const self = target.Get()) {
+            work(*self);
         }
     });
 }
 
 OnErrorCallbackHandler BaseStationManager::WriteCompletion(Oru::function<void(BaseStationNumber)> logDone) const
 {
-    return [manager = WeakHandle(_handle), ioService = &_ioService, logDone](
+    return [manager = _selfHandle.GetWeak(), ioService = &_ioService, logDone](
                BaseStationNumber number, boost::optional<BaseStationState> state) {
         boost::asio::post(*ioService, [manager, logDone, number, state]() {
-            const auto self = manager.lock();
+            auto* const self = manager.Get();
             if (!self) {
                 return;
             }
             if (state) {
-                (*self)->OnBaseStationStateResult(number, *state);
+                self->OnBaseStationStateResult(number, *state);
             }
             logDone(number);
         });

@@ -29,6 +29,7 @@
 #include "rooms/IErrorHandler.h"
 #include "support/BoundedTypes.h"
 #include "support/Function.h"
+#include "support/SelfHandle.h"
 #include "support/TimerFactory.h"
 #include "support/WaitableTimer.h"
 
@@ -87,7 +88,6 @@ public:
                              const KeldraJson::SettingsObject& settings) override;
 
 private:
-    using WeakHandle = std::weak_ptr<BaseStationManager* const>;
     using StationWork = Oru::function<void(BaseStation&)>;
 
     void OnServiceDiscovered(const std::shared_ptr<ServiceInfo>& serviceInfo);
@@ -111,8 +111,8 @@ private:
     OnErrorCallbackHandler WriteCompletion(Oru::function<void(BaseStationNumber)> logDone) const;
 
     boost::asio::io_service& _ioService;
-    // Queued handlers hold it weakly: it expires when the manager goes.
-    std::shared_ptr<BaseStationManager* const> _handle;
+    // Queued handlers hold its Weak: they find the manager gone.
+    Oru::SelfHandle<BaseStationManager> _selfHandle;
     // Guards the missing count, the discovery flag and the rediscovery
     // hold-off; the registry itself is complete before Run and only read
     // from then on.

@@ -56,17 +56,17 @@ ErrorHandler::ErrorHandler(TimerFactory timerFactory, IKnxErrorIndication& error
       _timer(timerFactory()),
       _errorBitfields(baseStationCount.Value(), GetErrorMask(ErrorCodesBaseStationSpecific::BaseStationMissing)),
       _lastError(ErrorCodesBaseStationSpecific::BaseStationMissing),
-      _lifetime(std::make_shared<Lifetime>())
+      _selfHandle(this)
 {
     ORU_ASSERT2(_timer != nullptr);
 }
 
 ErrorHandler::~ErrorHandler()
 {
-    // A grace-period completion that is already queued finds this cleared and
-    // leaves the destroyed object alone.
+    // A grace-period completion that is already queued finds the error
+    // handler gone and leaves the destroyed object alone.
     boost::lock_guard<boost::mutex> lock(s_mutexErrorHandling);
-    _lifetime->alive = false;
+    _selfHandle.Expire();
 }
 
 void ErrorHandler::SetBaseStationMissing(const BaseStationNumber& baseStation)
@@ -265,15 +265,14 @@ void ErrorHandler::IndicateError(ErrorCodesGeneral general)
 void ErrorHandler::StartBaseStationMissingGracePeriod()
 {
     _timer->expires_from_now(s_baseStationMissingGracePeriod);
-    _timer->async_wait([this, lifetime = _lifetime](boost::system::error_code error) {
+    _timer->async_wait([errorHandler = _selfHandle.GetWeak()](boost::system::error_code error) {
         if (error) {
             return;
         }
         boost::lock_guard<boost::mutex> lock(s_mutexErrorHandling);
-        if (!lifetime->alive) {
-            return;
+        if (auto* const self = errorHandler.Get()) {
+            self->OnBaseStationMissingGracePeriodExpired();
         }
-        OnBaseStationMissingGracePeriodExpired();
     });
 }
 

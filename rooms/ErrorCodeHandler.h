@@ -15,6 +15,7 @@
 #include "IKnxErrorIndication.h"
 #include "support/BoundedTypes.h"
 #include "support/Function.h"
+#include "support/SelfHandle.h"
 #include "support/WaitableTimer.h"
 
 namespace Keldra {
@@ -58,12 +59,6 @@ public:
     ErrorCodesBaseStationSpecific GetSignificantBaseStationError() const;
 
 private:
-    // Shared with the pending grace-period wait, which may complete after
-    // this object is gone; guarded by s_mutexErrorHandling.
-    struct Lifetime {
-        bool alive = true;
-    };
-
     // The entry of these is serialised on s_mutexErrorHandling.
     void DoSetBit(const BaseStationNumber& baseStation, ErrorCodesBaseStationSpecific code);
     void DoUnSetBit(const BaseStationNumber& baseStation, ErrorCodesBaseStationSpecific code);
@@ -82,7 +77,9 @@ private:
     std::unique_ptr<Oru::WaitableTimer> _timer;
     std::vector<std::uint32_t> _errorBitfields;  // index = station number - 1
     ErrorCode _lastError;
-    std::shared_ptr<Lifetime> _lifetime;
+    // The grace-period wait may complete after this object is gone; its
+    // Weak is read, and the handle expired, under s_mutexErrorHandling.
+    Oru::SelfHandle<ErrorHandler> _selfHandle;
 };
 
 }  // namespace Keldra

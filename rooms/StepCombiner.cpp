@@ -25,24 +25,24 @@ int SaturatingAdd(int sum, int step)
 }  // namespace
 
 StepCombiner::StepCombiner(std::unique_ptr<Oru::WaitableTimer> timer, ElapsedCallback elapsedCallback)
-    : _timer(std::move(timer)), _collection(std::make_shared<Collection>())
+    : _timer(std::move(timer)), _elapsedCallback(std::move(elapsedCallback))
 {
-    _collection->elapsedCallback = std::move(elapsedCallback);
 }
 
 // Destroying the timer cancels a pending wait; its completion then finds the
-// collection gone.
+// combiner gone.
 StepCombiner::~StepCombiner() = default;
 
 void StepCombiner::AddStep(int step)
 {
-    _collection->steps = SaturatingAdd(_collection->steps, step);
-    _collection->aborted = false;
-    const std::uint64_t wait = ++_collection->latestWait;
+    _steps = SaturatingAdd(_steps, step);
+    _aborted = false;
+    const std::uint64_t wait = ++_latestWait;
     _timer->expires_from_now(QuietPeriod);
-    _timer->async_wait([weakCollection = std::weak_ptr<Collection>(_collection),
-                        wait](const boost::system::error_code& error) {
-        OnWaitCompleted(weakCollection, wait, error);
+    _timer->async_wait([combiner = _selfHandle.GetWeak(), wait](const boost::system::error_code& error) {
+        if (auto* const self = combiner.Get()) {
+            self->OnWaitCompleted(wait, error);
+        }
     });
 }
 
@@ -60,34 +60,31 @@ StepCombiner& StepCombiner::operator--()
 
 void StepCombiner::Abort()
 {
-    _collection->aborted = true;
+    _aborted = true;
     _timer->cancel();
-    _collection->steps = 0;
+    _steps = 0;
 }
 
-void StepCombiner::OnWaitCompleted(const std::weak_ptr<Collection>& weakCollection, std::uint64_t wait,
-                                   const boost::system::error_code& error)
+void StepCombiner::OnWaitCompleted(std::uint64_t wait, const boost::system::error_code& error)
 {
-    const auto collection = weakCollection.lock();
-    if (!collection) {
-        return;
-    }
     // A wait replaced by a newer step: the newer wait reports the steps.
     // This also holds when the replaced wait had already expired and its
     // completion was queued behind the step.
-    if (wait != collection->latestWait) {
+    if (wait != _latestWait) {
         return;
     }
-    if (collection->aborted) {
+    if (_aborted) {
         ORU_LOG_INFO("Combining of powerlevel steps canceled");
         return;
     }
     if (error) {
         return;
     }
-    // Reset before the call, so that a step the callback adds is kept.
-    const int steps = std::exchange(collection->steps, 0);
-    collection->elapsedCallback(steps);
+    // Reset before the call, so that a step the callback adds is kept; the
+    // copy lets the callback live on should it destroy this combiner.
+    const int steps = std::exchange(_steps, 0);
+    const ElapsedCallback elapsedCallback = _elapsedCallback;
+    elapsedCallback(steps);
 }
 
 }  // namespace Keldra

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "support/Function.h"
+#include "support/SelfHandle.h"
 #include "support/WaitableTimer.h"
 
 namespace Keldra {
@@ -31,22 +32,16 @@ public:
     void Abort();
 
 private:
-    // What the wait's completion handler uses. The handler holds it weakly,
-    // so a completion that arrives after the combiner's destruction finds
-    // it gone.
-    struct Collection {
-        bool aborted = false;
-        ElapsedCallback elapsedCallback;
-        int steps = 0;
-        // Numbers the waits: only the completion of the latest one acts.
-        std::uint64_t latestWait = 0;
-    };
-
-    static void OnWaitCompleted(const std::weak_ptr<Collection>& weakCollection, std::uint64_t wait,
-                                const boost::system::error_code& error);
+    void OnWaitCompleted(std::uint64_t wait, const boost::system::error_code& error);
 
     std::unique_ptr<Oru::WaitableTimer> _timer;
-    std::shared_ptr<Collection> _collection;
+    ElapsedCallback _elapsedCallback;
+    bool _aborted = false;
+    int _steps = 0;
+    // Numbers the waits: only the completion of the latest one acts.
+    std::uint64_t _latestWait = 0;
+    // A completion that arrives after the combiner's destruction finds it gone.
+    Oru::SelfHandle<StepCombiner> _selfHandle{this};
 };
 
 }  // namespace Keldra
