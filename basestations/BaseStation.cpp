@@ -12,7 +12,7 @@
 #include <boost/asio/ssl/error.hpp>
 #include <boost/system/error_code.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "basestations/BaseStationRequestError.h"
 #include "basestations/KeldraWebApi.h"
 #include "basestations/PrintableText.h"

@@ -13,7 +13,7 @@
 #include <boost/date_time/posix_time/posix_time_io.hpp>
 #include <boost/date_time/posix_time/time_formatters.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "basestations/BaseStationRequestError.h"
 #include "basestations/PrintableText.h"
 #include "support/Assert.h"

@@ -13,8 +13,8 @@
 
 #include "CancellationToken.h"
 #include "Credentials.h"
-#include "KeldraJson/BaseStationShortInfoMessage.h"
-#include "KeldraJson/StatusObject.h"
+#include "basestations/KeldraJson/BaseStationShortInfoMessage.h"
+#include "basestations/KeldraJson/StatusObject.h"
 #include "WriteResponseStatus.h"
 #include "support/BoundedTypes.h"
 #include "support/Function.h"

@@ -1,13 +1,13 @@
 // The messages of the base station web API (namespace Keldra::KeldraJson).
 #pragma once
 
-#include "KeldraJson/ActorObject.h"
-#include "KeldraJson/BaseStationShortInfoMessage.h"
-#include "KeldraJson/ErrorObject.h"
-#include "KeldraJson/LeavingHomeObject.h"
-#include "KeldraJson/PowerLevelControlObject.h"
-#include "KeldraJson/RoomObject.h"
-#include "KeldraJson/SettingsObject.h"
-#include "KeldraJson/StatusObject.h"
-#include "KeldraJson/SystemObject.h"
-#include "KeldraJson/ThermostatObject.h"
+#include "basestations/KeldraJson/ActorObject.h"
+#include "basestations/KeldraJson/BaseStationShortInfoMessage.h"
+#include "basestations/KeldraJson/ErrorObject.h"
+#include "basestations/KeldraJson/LeavingHomeObject.h"
+#include "basestations/KeldraJson/PowerLevelControlObject.h"
+#include "basestations/KeldraJson/RoomObject.h"
+#include "basestations/KeldraJson/SettingsObject.h"
+#include "basestations/KeldraJson/StatusObject.h"
+#include "basestations/KeldraJson/SystemObject.h"
+#include "basestations/KeldraJson/ThermostatObject.h"

@@ -11,7 +11,7 @@
 
 #include <log4cplus/loglevel.h>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "tests/app/ApplicationFixture.h"
 
 namespace Keldra {

@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "BusConsole.h"
-#include "KnxBus.h"
+#include "platform/host/BusConsole.h"
+#include "platform/knx/KnxBus.h"
 
 namespace {
 

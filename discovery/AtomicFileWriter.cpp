@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Keldra {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <boost/asio/dispatch.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "support/Assert.h"
 
 namespace Keldra {

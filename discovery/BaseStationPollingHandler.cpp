@@ -4,7 +4,7 @@
 
 #include <boost/chrono/duration.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "support/Assert.h"
 
 namespace Keldra {

@@ -17,7 +17,7 @@
 #include <rapidjson/error/en.h>
 
 #include "AtomicFileWriter.h"
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "support/UTF8String.h"
 
 namespace Keldra {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "KeldraConfigurationReader.h"
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "support/HighLevelJson/PrettyJsonWriter.h"
 #include "support/HighLevelJson/Struct.h"
 

@@ -10,7 +10,7 @@
 #include "AtomicFileWriter.h"
 #include "BaseStationWithCredentials.h"
 #include "BaseStationsWithCredentialsConfig.h"
-#include "ProductWebService.h"
+#include "platform/host/ProductWebService.h"
 #include "StationKeyStore.h"
 
 namespace Keldra {

@@ -11,7 +11,7 @@
 #include <rapidjson/document.h>
 
 #include "AtomicFileWriter.h"
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "support/HighLevelJson/PrettyJsonWriter.h"
 
 namespace Keldra {

@@ -11,9 +11,9 @@
 
 #include <boost/asio/io_service.hpp>
 
-#include "ConfigurationPageServer.h"
+#include "platform/host/ConfigurationPageServer.h"
 #include "HttpRequestInput.h"
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ConsoleCommand.h"
+#include "platform/host/ConsoleCommand.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -7,9 +7,9 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
-#include "ControlApi.h"
+#include "tools/simulator/ControlApi.h"
 #include "HttpRequestInput.h"
-#include "ScenarioFormat.h"
+#include "tools/simulator/ScenarioFormat.h"
 
 namespace {
 

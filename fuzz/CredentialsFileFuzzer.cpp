@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "TemporaryCredentialsFile.h"
 #include "discovery/KeldraConfigurationReader.h"
 

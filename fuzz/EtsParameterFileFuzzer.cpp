@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "EtsParameterFile.h"
+#include "platform/host/EtsParameterFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

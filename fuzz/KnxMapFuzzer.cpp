@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "DefaultGroupAddressMap.h"
-#include "GroupAddressMap.h"
+#include "platform/knx/DefaultGroupAddressMap.h"
+#include "platform/knx/GroupAddressMap.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "DatapointCodec.h"
+#include "platform/knx/DatapointCodec.h"
 
 namespace {
 

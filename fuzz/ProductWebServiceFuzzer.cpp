@@ -11,7 +11,7 @@
 #include <boost/filesystem/path.hpp>
 #include <rapidjson/document.h>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "TemporaryCredentialsFile.h"
 #include "discovery/KeldraProductWebService.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ScenarioFormat.h"
+#include "tools/simulator/ScenarioFormat.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "support/Assert.h"
 
 namespace Keldra {

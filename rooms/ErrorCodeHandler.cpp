@@ -5,7 +5,7 @@
 #include <boost/system/error_code.hpp>
 #include <boost/thread/lock_guard.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Keldra {
 

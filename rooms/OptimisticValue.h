@@ -8,7 +8,7 @@
 
 #include <boost/optional.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Keldra {
 

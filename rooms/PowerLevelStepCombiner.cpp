@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Keldra {
 namespace {

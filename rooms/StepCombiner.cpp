@@ -5,7 +5,7 @@
 
 #include <boost/chrono/duration.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Keldra {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Oru {
 

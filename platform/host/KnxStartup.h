@@ -8,10 +8,10 @@
 
 #include <boost/asio/io_service.hpp>
 
-#include "DefaultGroupAddressMap.h"
+#include "platform/knx/DefaultGroupAddressMap.h"
 #include "EtsParameterFile.h"
 #include "HostOptions.h"
-#include "KnxBus.h"
+#include "platform/knx/KnxBus.h"
 
 namespace Oru {
 

@@ -8,7 +8,7 @@
 
 #include <boost/optional.hpp>
 
-#include "BusValue.h"
+#include "platform/host/BusValue.h"
 #include "DatapointType.h"
 
 namespace Oru::Knx {

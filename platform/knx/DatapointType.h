@@ -6,7 +6,7 @@
 
 #include <boost/optional.hpp>
 
-#include "BusValue.h"
+#include "platform/host/BusValue.h"
 
 namespace Oru::Knx {
 

@@ -15,7 +15,7 @@
 
 #include <boost/asio/io_service.hpp>
 
-#include "BusValue.h"
+#include "platform/host/BusValue.h"
 #include "DatapointCodec.h"
 #include "GroupAddressMap.h"
 #include "KnxConnection.h"

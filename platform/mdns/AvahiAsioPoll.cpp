@@ -13,7 +13,7 @@
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Oru {
 

@@ -21,7 +21,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "AvahiAsioPoll.h"
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Oru {
 namespace {

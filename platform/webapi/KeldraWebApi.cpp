@@ -22,7 +22,7 @@
 #include <openssl/ssl.h>
 
 #include "KeldraJsonCodec.h"
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "StationConnection.h"
 #include "StationTransportError.h"
 #include "basestations/BaseStationRequestError.h"

@@ -9,7 +9,7 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "StationKeyFingerprint.h"
 #include "support/Assert.h"
 

@@ -6,7 +6,7 @@
 #include <boost/filesystem/fstream.hpp>
 #include <gtest/gtest.h>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "discovery/KeldraConfigurationManager.h"
 #include "discovery/KeldraConfigurationReader.h"
 #include "rooms/ErrorCodeHandler.h"

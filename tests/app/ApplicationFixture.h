@@ -13,11 +13,11 @@
 #include <boost/filesystem/path.hpp>
 #include <log4cplus/appender.h>
 
-#include "FakeKeldraWebApi.h"
-#include "FakeMDnsClient.h"
-#include "LogCapture.h"
-#include "RecordingHost.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/FakeKeldraWebApi.h"
+#include "tests/testing/FakeMDnsClient.h"
+#include "tests/testing/LogCapture.h"
+#include "tests/testing/RecordingHost.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "app/OruKeldraApp.h"
 #include "basestations/BaseStationManager.h"
 #include "basestations/KeldraJson.h"

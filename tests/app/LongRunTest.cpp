@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "ApplicationFixture.h"
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 #include "basestations/KeldraWebApi.h"
 
 namespace Keldra {

@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include "LogCapture.h"
-#include "ProductWebService.h"
-#include "RecordingHost.h"
+#include "tests/testing/LogCapture.h"
+#include "platform/host/ProductWebService.h"
+#include "tests/testing/RecordingHost.h"
 #include "app/OruApp.h"
 
 namespace {

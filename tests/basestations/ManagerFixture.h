@@ -12,12 +12,12 @@
 #include <gtest/gtest.h>
 
 #include "BaseStationTestSupport.h"
-#include "FakeKeldraWebApi.h"
-#include "FakeMDnsClient.h"
-#include "LogCapture.h"
-#include "RecordingBaseStationEventHandler.h"
-#include "RecordingErrorHandler.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/FakeKeldraWebApi.h"
+#include "tests/testing/FakeMDnsClient.h"
+#include "tests/testing/LogCapture.h"
+#include "tests/testing/RecordingBaseStationEventHandler.h"
+#include "tests/testing/RecordingErrorHandler.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "basestations/BaseStationManager.h"
 #include "basestations/BaseStationRequestError.h"
 #include "basestations/KeldraWebApi.h"

@@ -16,7 +16,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Lab.h"
+#include "tests/e2e/Lab.h"
 
 namespace Keldra::EndToEnd {
 namespace {

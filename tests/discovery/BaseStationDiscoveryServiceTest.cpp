@@ -13,9 +13,9 @@
 #include <boost/asio/post.hpp>
 #include <boost/optional.hpp>
 
-#include "FakeMDnsClient.h"
-#include "LogCapture.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/FakeMDnsClient.h"
+#include "tests/testing/LogCapture.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "discovery/BaseStationDiscoveryService.h"
 #include "support/KernelClockSystem.h"
 #include "support/OperatingSystem.h"

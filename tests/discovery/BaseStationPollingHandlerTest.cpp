@@ -6,8 +6,8 @@
 #include <tuple>
 #include <vector>
 
-#include "LogCapture.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/LogCapture.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "discovery/BaseStationPollingHandler.h"
 
 using namespace Keldra;

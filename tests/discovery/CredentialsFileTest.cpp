@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CredentialsFileTesting.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "discovery/KeldraConfigurationManager.h"
 
 using namespace Keldra;

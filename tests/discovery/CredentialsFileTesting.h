@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include "LogCapture.h"
+#include "tests/testing/LogCapture.h"
 #include "discovery/KeldraConfigurationReader.h"
 #include "discovery/KeldraProductWebService.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "tests/testing/ChildProcess.h"
 
 // RapidJSON that throws (and fails the test) instead of aborting the program
 // when a member read is missing or of another type.

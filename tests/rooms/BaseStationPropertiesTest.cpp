@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "LogCapture.h"
+#include "tests/testing/LogCapture.h"
 #include "rooms/BaseStationProperties.h"
 
 using namespace Keldra;

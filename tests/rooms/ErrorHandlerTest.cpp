@@ -12,8 +12,8 @@
 
 #include <boost/algorithm/string/replace.hpp>
 
-#include "LogCapture.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/LogCapture.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "rooms/ErrorCodeHandler.h"
 
 using namespace Keldra;

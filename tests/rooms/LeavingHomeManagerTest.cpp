@@ -9,8 +9,8 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/optional/optional_io.hpp>
 
-#include "LogCapture.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/LogCapture.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "rooms/LeavingHomeManager.h"
 
 using namespace boost::posix_time;

@@ -7,7 +7,7 @@
 
 #include <boost/optional/optional_io.hpp>
 
-#include "LogCapture.h"
+#include "tests/testing/LogCapture.h"
 #include "rooms/OptimisticValue.h"
 
 using Keldra::OptimisticValue;

@@ -8,8 +8,8 @@
 
 #include <boost/optional/optional_io.hpp>
 
-#include "LogCapture.h"
-#include "VirtualClockSystem.h"
+#include "tests/testing/LogCapture.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "rooms/PowerLevelStepCombiner.h"
 #include "rooms/StepCombiner.h"
 

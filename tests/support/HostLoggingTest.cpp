@@ -7,8 +7,8 @@
 
 #include <boost/asio/error.hpp>
 
-#include "LogCapture.h"
-#include "OruLogging.h"
+#include "tests/testing/LogCapture.h"
+#include "platform/host/OruLogging.h"
 #include "support/Assert.h"
 
 using Oru::Testing::LogCapture;

@@ -12,7 +12,7 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 
-#include "VirtualClockSystem.h"
+#include "tests/testing/VirtualClockSystem.h"
 #include "support/KernelClockSystem.h"
 #include "support/OperatingSystem.h"
 

@@ -7,7 +7,7 @@
 #include <log4cplus/appender.h>
 #include <log4cplus/spi/loggingevent.h>
 
-#include "OruLogging.h"
+#include "platform/host/OruLogging.h"
 
 namespace Oru {
 namespace Testing {

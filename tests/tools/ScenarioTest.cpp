@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "DateTimeTexts.h"
+#include "tools/simulator/DateTimeTexts.h"
 #include "SimulatorFixture.h"
 
 using namespace Keldra;

@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 #include <rapidjson/pointer.h>
 
-#include "JsonText.h"
-#include "ScenarioFormat.h"
-#include "StationSimulator.h"
+#include "tools/simulator/JsonText.h"
+#include "tools/simulator/ScenarioFormat.h"
+#include "tools/simulator/StationSimulator.h"
 
 namespace Keldra {
 namespace Simulation {

@@ -3,9 +3,9 @@
 #include <string>
 #include <utility>
 
-#include "BusValue.h"
-#include "CommunicationObjectNames.h"
-#include "ConsoleCommand.h"
+#include "platform/host/BusValue.h"
+#include "platform/host/CommunicationObjectNames.h"
+#include "platform/host/ConsoleCommand.h"
 
 using namespace Oru;
 

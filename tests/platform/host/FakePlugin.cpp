@@ -14,7 +14,7 @@
 #include <boost/date_time/gregorian/gregorian.hpp>
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "ProductWebService.h"
+#include "platform/host/ProductWebService.h"
 #include "app/OruApp.h"
 
 #define FAKE_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))

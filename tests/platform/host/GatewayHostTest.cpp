@@ -22,11 +22,11 @@
 #include <boost/beast/http.hpp>
 #include <boost/filesystem.hpp>
 
-#include "BusConsole.h"
-#include "ChildProcess.h"
-#include "ConfigurationPageServer.h"
-#include "EtsParameterFile.h"
-#include "GatewayHost.h"
+#include "platform/host/BusConsole.h"
+#include "tests/testing/ChildProcess.h"
+#include "platform/host/ConfigurationPageServer.h"
+#include "platform/host/EtsParameterFile.h"
+#include "platform/host/GatewayHost.h"
 
 using namespace Oru;
 using Oru::Testing::ChildProcess;

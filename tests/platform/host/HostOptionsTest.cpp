@@ -7,8 +7,8 @@
 
 #include <boost/filesystem.hpp>
 
-#include "HostConfigurationFile.h"
-#include "HostOptions.h"
+#include "platform/host/HostConfigurationFile.h"
+#include "platform/host/HostOptions.h"
 
 using namespace Oru;
 

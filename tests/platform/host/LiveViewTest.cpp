@@ -11,9 +11,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
-#include "LiveView.h"
-#include "LogCapture.h"
-#include "OruLogging.h"
+#include "platform/host/LiveView.h"
+#include "tests/testing/LogCapture.h"
+#include "platform/host/OruLogging.h"
 
 using namespace Oru;
 using namespace ::testing;

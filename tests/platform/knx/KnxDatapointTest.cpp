@@ -5,8 +5,8 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include "BusValue.h"
-#include "DatapointCodec.h"
+#include "platform/host/BusValue.h"
+#include "platform/knx/DatapointCodec.h"
 
 using namespace Oru;
 using namespace Oru::Knx;

@@ -7,9 +7,9 @@
 
 #include <boost/filesystem.hpp>
 
-#include "ChildProcess.h"
-#include "DefaultGroupAddressMap.h"
-#include "GroupAddressMap.h"
+#include "tests/testing/ChildProcess.h"
+#include "platform/knx/DefaultGroupAddressMap.h"
+#include "platform/knx/GroupAddressMap.h"
 
 using namespace Oru::Knx;
 

@@ -13,7 +13,7 @@
 
 #include <avahi-common/timeval.h>
 
-#include "mdns/AvahiAsioPoll.h"
+#include "platform/mdns/AvahiAsioPoll.h"
 
 using Oru::AvahiAsioPoll;
 

@@ -15,9 +15,9 @@
 
 #include <boost/asio/io_service.hpp>
 
-#include "ChildProcess.h"
-#include "LogCapture.h"
-#include "mdns/MDnsClient.h"
+#include "tests/testing/ChildProcess.h"
+#include "tests/testing/LogCapture.h"
+#include "platform/mdns/MDnsClient.h"
 
 // libdbus takes its own locks in both orders (connection and global locks);
 // every entry into it from here is serialised by the client's Avahi lock.

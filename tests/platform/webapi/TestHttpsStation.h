@@ -25,7 +25,7 @@
 #include <boost/optional.hpp>
 #include <openssl/ssl.h>
 
-#include "SelfSignedCertificate.h"
+#include "tools/simulator/SelfSignedCertificate.h"
 
 namespace Keldra {
 namespace Testing {
