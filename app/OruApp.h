@@ -1,5 +1,8 @@
 // The gateway's application interface: what the gateway calls on a plug-in
 // (IOruApp) and what a plug-in calls on the gateway (IOruAppHost).
+//
+// The gateway defines TimeOfDay; here the host does, in
+// platform/host/TimeOfDay.cpp (liboruhost.so).
 #pragma once
 
 #include <cstdint>

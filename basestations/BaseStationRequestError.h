@@ -1,5 +1,8 @@
 // The errors of the base station web API that are not transport errors (those
 // arrive as the system, misc or SSL error codes of Boost.Asio).
+//
+// Declared here for the plug-in; defined by the web API library in
+// platform/webapi/BaseStationRequestError.cpp.
 #pragma once
 
 #include <type_traits>

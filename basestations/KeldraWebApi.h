@@ -2,6 +2,9 @@
 // web API's rules for firmware versions and leaving-home texts. A movable
 // handle: requests in flight keep the connection's state alive after the
 // handle is gone, and still call their handlers.
+//
+// Declared here for the plug-in; defined by the web API library in
+// platform/webapi/KeldraWebApi.cpp (with KeldraWebApiHelpers.cpp).
 #pragma once
 
 #include <chrono>
