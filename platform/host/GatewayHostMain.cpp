@@ -1,6 +1,5 @@
 // keldra-gateway-host: the substitute KNX gateway. Loads a plug-in as the
 // gateway does and runs it with a bus console and the configuration page.
-#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -345,10 +344,6 @@ int RunHost(const HostOptions& options, const char* argv0, StopSignals& signals)
 int main(int argc, char** argv)
 {
     // First, before any thread exists.
-    // One malloc arena for the process instead of one per thread: the
-    // threads allocate little, and each arena of its own keeps a few hundred
-    // kilobytes resident on a small box.
-    ::mallopt(M_ARENA_MAX, 1);
     StopSignals signals;
     ::signal(SIGPIPE, SIG_IGN);
     if (!signals.IsOpen()) {
