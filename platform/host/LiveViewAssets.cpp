@@ -208,51 +208,42 @@ const std::string& LiveViewScript()
     state.setAttribute("aria-live", "polite");
     box.append(title, state);
 
-    if (station.thermostats.length > 0) {
+    // One table per kind of row: its caption, the name cell, its two values
+    // and the form that sets the CO the row takes.
+    const kinds = [
+      {list: station.thermostats, path: "thermostats", caption: "Room thermostats", label: "Thermostat",
+       name: (thermostat) => thermostat.number + " · " + thermostat.id,
+       values: [["temperature", "Room temperature"], ["setpoint", "Setpoint"]], newValue: "New setpoint",
+       input: () => numberInput(5, 35, 0.5), inputCo: (thermostat) => thermostat.setpointInput,
+       formLabel: (thermostat) => "Setpoint of station " + station.number + " thermostat " + thermostat.number + " in °C",
+       formId: (thermostat) => "live-setpoint-" + station.number + "-" + thermostat.number, unit: " °C"},
+      {list: station.slots, path: "slots", caption: "Actor module slots", label: "Slot",
+       name: (slot) => slot.number + " · actor module " + slot.actorModule,
+       values: [["level", "Power level"], ["percent", "Percent"]], newValue: "New power level",
+       input: () => numberInput(0, 10, 1), inputCo: (slot) => slot.levelInput,
+       formLabel: (slot) => "Power level of station " + station.number + " slot " + slot.number + " (0 to 10)",
+       formId: (slot) => "live-level-" + station.number + "-" + slot.number, unit: ""},
+    ];
+    for (const kind of kinds.filter((kind) => kind.list.length > 0)) {
       const table = element("table");
-      table.createCaption().textContent = "Room thermostats";
+      table.createCaption().textContent = kind.caption;
       const head = table.createTHead().insertRow();
-      for (const text of ["Thermostat", "Room temperature", "changed", "Setpoint", "changed", "New setpoint"]) {
+      for (const text of [kind.label, kind.values[0][1], "changed", kind.values[1][1], "changed", kind.newValue]) {
         head.append(element("th", text));
       }
       const body = table.createTBody();
-      station.thermostats.forEach((thermostat, index) => {
+      kind.list.forEach((item, index) => {
         const row = body.insertRow();
-        const key = "stations." + (station.number - 1) + ".thermostats." + index;
-        const name = element("td", thermostat.number + " · " + thermostat.id);
-        name.dataset.label = "Thermostat";
+        const key = "stations." + (station.number - 1) + "." + kind.path + "." + index;
+        const name = element("td", kind.name(item));
+        name.dataset.label = kind.label;
         row.append(name);
-        valueCells(row, key + ".temperature", "Room temperature");
-        valueCells(row, key + ".setpoint", "Setpoint");
-        const input = numberInput(5, 35, 0.5);
-        const cell = row.insertCell();
-        cell.append(setForm("Setpoint of station " + station.number + " thermostat " + thermostat.number + " in °C",
-                            "live-setpoint-" + station.number + "-" + thermostat.number, input, 0,
-                            () => [[thermostat.setpointInput, input.value]], () => input.value + " °C"));
-      });
-      box.append(table);
-    }
-    if (station.slots.length > 0) {
-      const table = element("table");
-      table.createCaption().textContent = "Actor module slots";
-      const head = table.createTHead().insertRow();
-      for (const text of ["Slot", "Power level", "changed", "Percent", "changed", "New power level"]) {
-        head.append(element("th", text));
-      }
-      const body = table.createTBody();
-      station.slots.forEach((slot, index) => {
-        const row = body.insertRow();
-        const key = "stations." + (station.number - 1) + ".slots." + index;
-        const name = element("td", slot.number + " · actor module " + slot.actorModule);
-        name.dataset.label = "Slot";
-        row.append(name);
-        valueCells(row, key + ".level", "Power level");
-        valueCells(row, key + ".percent", "Percent");
-        const input = numberInput(0, 10, 1);
-        const cell = row.insertCell();
-        cell.append(setForm("Power level of station " + station.number + " slot " + slot.number + " (0 to 10)",
-                            "live-level-" + station.number + "-" + slot.number, input, 0,
-                            () => [[slot.levelInput, input.value]], () => input.value));
+        for (const [field, label] of kind.values) {
+          valueCells(row, key + "." + field, label);
+        }
+        const input = kind.input();
+        row.insertCell().append(setForm(kind.formLabel(item), kind.formId(item), input, 0,
+                                        () => [[kind.inputCo(item), input.value]], () => input.value + kind.unit));
       });
       box.append(table);
     }
