@@ -1,10 +1,10 @@
 // Records every line logged through the host logger while it exists.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include <log4cplus/helpers/pointer.h>
 #include <log4cplus/loglevel.h>
 
 namespace Oru {
@@ -12,10 +12,8 @@ namespace Testing {
 
 struct LogEntry {
     log4cplus::LogLevel level;
-    std::string source;    // file base name
-    int line;
-    std::string function;  // as the line shows it
-    std::string message;   // the text after "function - "
+    std::string source;   // file base name
+    std::string message;  // the text after "function - "
 };
 
 class LogCapture {
@@ -37,8 +35,7 @@ public:
     class Appender;
 
 private:
-    std::shared_ptr<Appender> _appender;
-    std::string _appenderName;
+    log4cplus::helpers::SharedObjectPtr<Appender> _appender;
 };
 
 }  // namespace Testing
