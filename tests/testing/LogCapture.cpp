@@ -26,7 +26,8 @@ protected:
     void append(const log4cplus::spi::InternalLoggingEvent& event) override
     {
         std::lock_guard<std::mutex> lock(mutex);
-        entries.push_back({event.getLogLevel(), event.getFile(), event.getMessage()});
+        entries.push_back({event.getLogLevel(), event.getFile(), event.getLine(), event.getFunction(),
+                           event.getMessage()});
     }
 };
 

@@ -12,8 +12,10 @@ namespace Testing {
 
 struct LogEntry {
     log4cplus::LogLevel level;
-    std::string source;   // file base name
-    std::string message;  // the text after "function - "
+    std::string source;    // file base name
+    int line;
+    std::string function;  // as the line shows it
+    std::string message;   // the text after "function - "
 };
 
 class LogCapture {
