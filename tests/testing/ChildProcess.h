@@ -39,6 +39,7 @@ public:
     void Kill();
     // Sends the signal while the process runs (SIGTERM, SIGSTOP, SIGCONT ...).
     void Signal(int signal);
+    pid_t Id() const { return _pid; }
     std::string Output() const
     {
         std::lock_guard<std::mutex> lock(_mutex);
