@@ -245,24 +245,23 @@ struct Road {
     std::vector<std::pair<int, BusValue>> values;
     Lines writes;
     Lines published;
-    Lines lines;  // logged, each as often as listed
+    // The lines of the application's own decisions, each logged once; each
+    // command's line is the manager's to test.
+    Lines lines{};
     std::int32_t absenceMode = 0;
     // From two hours after the first poll the master's date cannot be read:
     // its time is estimated from the steady clock, 2024-05-20 12:00.
     bool estimatedStationTime = false;
 };
 
-const std::string Up = "Set power level step 'up' (0/0)";
+// Asked for only when leaving home is switched on.
 const std::string NotSet = "arrivalDate is not set, unable to generate arrivalDateTime";
 
 const std::vector<Road> Roads = {
     // THERM001 is in station 1's room 3, THERM002 in room 2.
-    {"Setpoint", {{2, 21.3f}}, {"1 room 3 setpoint 21.5"}, {"3 float 21.5"},
-     {"Set temperature setpoint to '21.5' (0/0)", "   # set temperature (0/0) done"}},
-    {"SecondThermostat", {{5, 19.0f}}, {"1 room 2 setpoint 19"}, {"6 float 19"},
-     {"Set temperature setpoint to '19' (0/1)"}},
-    {"SecondStation", {{102, 23.0f}}, {"2 room 1 setpoint 23"}, {"103 float 23"},
-     {"Set temperature setpoint to '23' (1/0)"}},
+    {"Setpoint", {{2, 21.3f}}, {"1 room 3 setpoint 21.5"}, {"3 float 21.5"}},
+    {"SecondThermostat", {{5, 19.0f}}, {"1 room 2 setpoint 19"}, {"6 float 19"}},
+    {"SecondStation", {{102, 23.0f}}, {"2 room 1 setpoint 23"}, {"103 float 23"}},
     // The manager turns a missing value into the general error.
     {"SetpointNotANumber", {{2, std::numeric_limits<float>::quiet_NaN()}}, {}, GeneralError,
      {"SetpointTemperature - Value out of range (CO 2(BaseStationCo) (1|(1|2)=2)): nan"}},
@@ -270,37 +269,24 @@ const std::vector<Road> Roads = {
      {"PowerLevel - Value out of range (CO 37(BaseStationCo) (1|(1|37)=37)): 0x0b"}},
     // The level, and the percentage as written or 255 / 10 per level; a
     // percentage gives the level rounded up.
-    {"Level", {{37, Level(10)}}, {"1 room 1 level 10"}, {"38 byte 10", "40 byte 255"},
-     {"Set power level setpoint to '0a' (0/0)"}},
-    {"LevelOfSlot2", {{42, Level(6)}}, {"1 room 4 level 6"}, {"43 byte 6", "45 byte 153"},
-     {"Set power level setpoint to '06' (0/1)"}},
-    {"Percent", {{39, Level(128)}}, {"1 room 1 level 6"}, {"38 byte 6", "40 byte 128"},
-     {"Set power level percent setpoint to '80' (0/0)"}},
-    {"PercentZero", {{39, Level(0)}}, {"1 room 1 level 0"}, {"38 byte 0", "40 byte 0"},
-     {"Set power level percent setpoint to '00' (0/0)"}},
-    {"StepsWithinTheWindow", {{41, true}, {41, true}, {41, true}}, {"1 room 1 level 7"}, {"38 byte 7", "40 byte 178"},
-     {Up, Up, Up}},
+    {"Level", {{37, Level(10)}}, {"1 room 1 level 10"}, {"38 byte 10", "40 byte 255"}},
+    {"LevelOfSlot2", {{42, Level(6)}}, {"1 room 4 level 6"}, {"43 byte 6", "45 byte 153"}},
+    {"Percent", {{39, Level(128)}}, {"1 room 1 level 6"}, {"38 byte 6", "40 byte 128"}},
+    {"PercentZero", {{39, Level(0)}}, {"1 room 1 level 0"}, {"38 byte 0", "40 byte 0"}},
+    {"StepsWithinTheWindow", {{41, true}, {41, true}, {41, true}}, {"1 room 1 level 7"}, {"38 byte 7", "40 byte 178"}},
     // Leaving home follows the absence mode, to every station; the master's
-    // acceptance is published with the bus's polarity. Switching it off does
-    // not look at the arrival.
-    {"LeavingInMode0", {{510, true}}, {"1 leaving on", "2 leaving on"}, {"511 switch true"},
-     {"Set leaving home to 'on'", NotSet}},
-    {"BackInMode0", {{510, false}}, {"1 leaving off", "2 leaving off"}, {"511 switch false"},
-     {"Set leaving home to 'off'"}},
-    {"LeavingInMode1", {{510, false}}, {"1 leaving on", "2 leaving on"}, {"511 switch false"},
-     {"Set leaving home to 'on'", NotSet}, 1},
-    {"BackInMode1", {{510, true}}, {"1 leaving off", "2 leaving off"}, {"511 switch true"},
-     {"Set leaving home to 'off'"}, 1},
+    // acceptance is published with the bus's polarity.
+    {"LeavingInMode0", {{510, true}}, {"1 leaving on", "2 leaving on"}, {"511 switch true"}, {NotSet}},
+    {"BackInMode0", {{510, false}}, {"1 leaving off", "2 leaving off"}, {"511 switch false"}},
+    {"LeavingInMode1", {{510, false}}, {"1 leaving on", "2 leaving on"}, {"511 switch false"}, {NotSet}, 1},
+    {"BackInMode1", {{510, true}}, {"1 leaving off", "2 leaving off"}, {"511 switch true"}, {}, 1},
     // Heating on the bus is cooling off; each station publishes heating.
-    {"Heating", {{516, true}}, {"1 cooling off", "2 cooling off"}, {"517 switch true", "517 switch true"},
-     {"Set cooling mode to 'off'"}},
-    {"Cooling", {{516, false}}, {"1 cooling on", "2 cooling on"}, {"517 switch false", "517 switch false"},
-     {"Set cooling mode to 'on'"}},
+    {"Heating", {{516, true}}, {"1 cooling off", "2 cooling off"}, {"517 switch true", "517 switch true"}},
+    {"Cooling", {{516, false}}, {"1 cooling on", "2 cooling on"}, {"517 switch false", "517 switch false"}},
     // An arrival a day after the station's time, estimated when its date cannot be read.
     {"ArrivalOneDayAhead", {{512, At(2024, 5, 21)}, {514, Time(12, 0)}, {510, true}},
      {"1 leaving on until 2024-May-21 12:00:00", "2 leaving on until 2024-May-21 12:00:00"},
-     {"511 switch true", "513 date 2024-May-21 12:00:00", "515 time 12:00"},
-     {"   # arrival time: 2024-May-21 12:00:00"}, 0, true},
+     {"511 switch true", "513 date 2024-May-21 12:00:00", "515 time 12:00"}, {}, 0, true},
 };
 
 TEST_F(BusTest, ValuesFromTheBusReachTheStationsAndTheirAcceptanceIsPublished)
@@ -327,17 +313,19 @@ TEST_F(BusTest, ValuesFromTheBusReachTheStationsAndTheirAcceptanceIsPublished)
         EXPECT_EQ(Writes(*fixture), road.writes);
         EXPECT_EQ(fixture->host.Sent(), road.published);
         for (const auto& line : road.lines) {
-            EXPECT_EQ(fixture->log.CountContaining(line), std::count(road.lines.begin(), road.lines.end(), line));
+            EXPECT_EQ(fixture->log.CountContaining(line), 1u);
         }
-        EXPECT_EQ(fixture->log.CountContaining("arrival"),
-                  std::count_if(road.lines.begin(), road.lines.end(),
-                                [](const std::string& line) { return line.find("arrival") != std::string::npos; }));
+        EXPECT_EQ(fixture->log.CountContaining("unable to generate arrivalDateTime"),
+                  std::count(road.lines.begin(), road.lines.end(), NotSet));
     }
 }
 
-// Each line comes from its own branch. Regression: a value for a station,
-// thermostat or slot the installation does not have is dropped before the
-// manager would switch an active leaving home off and refuse the index.
+// Each line comes from its own branch. The decoding step that bool, BYTE and
+// float share goes through all its branches with bool; BYTE and float only
+// through the two that show each of their texts. Regression: a value for a
+// station, thermostat or slot the installation does not have is dropped
+// before the manager would switch an active leaving home off and refuse the
+// index.
 TEST_F(BusTest, EachRefusedValueLogsItsLineAndReachesNothing)
 {
     const std::string co2 = "2(BaseStationCo) (1|(1|2)=2)";
@@ -350,14 +338,10 @@ TEST_F(BusTest, EachRefusedValueLogsItsLineAndReachesNothing)
         {139, false, "Received bool instead of BYTE on PowerLevelCo 139(BaseStationCo) (2|(1|39)=39): false"},
         {45, true, "Received bool on PowerLevelCo status CO 45(BaseStationCo) (1|(2|40)=45): true"},
         {518, Level(255), "Received unsupported BYTE on out-of-range CO 518: 0xff"},
-        {25, Level(0), "Could not decode CO 25. Received BYTE: 0x00"},
-        {510, Level(1), "Received unsupported BYTE on non-BaseStationCo 510: 0x01"},
         {198, Level(0x7f), "Received unsupported BYTE on non-PowerLevelCo 198(BaseStationCo) (2|98): 0x7f"},
         {40, Level(200), "Received BYTE on PowerLevelCo status CO 40(BaseStationCo) (1|(1|40)=40): 0xc8"},
         {41, Level(1), "Received BYTE instead of bool on PowerLevelCo 41(BaseStationCo) (1|(1|41)=41): 0x01"},
         {-1, 21.3f, "Received unsupported float on out-of-range CO -1: 21.3"},
-        {99, 21.3f, "Could not decode CO 99. Received float: 21.3"},
-        {502, 21.3f, "Received unsupported float on non-BaseStationCo 502: 21.3"},
         {97, 1.0f, "Received unsupported float on non-RoomThermostatCo 97(BaseStationCo) (1|97): 1"},
         {3, 21.3f, "Received float on RoomThermostatCo status CO 3(BaseStationCo) (1|(1|3)=3): 21.3"},
         {2, std::string("21.3"), "Received unsupported std::string on CO 2: 21.3"},
