@@ -57,6 +57,7 @@ TEST(ApplicationThreadTest, ValuesFromTheHostsThreadReachTheStationsInOrderWhile
             fixture.app->OnValueReceived(510, index % 2 == 0);
             fixture.app->OnValueReceived(516, index % 3 == 0);
             fixture.app->OnValueReceived(39, static_cast<unsigned char>(200));
+            fixture.app->OnValueReceived(37, static_cast<unsigned char>(11));  // the general error, on this thread
         }
     });
     fixture.RunPending();
