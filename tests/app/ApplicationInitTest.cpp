@@ -160,7 +160,8 @@ TEST(InitTest, FiveStationsAreTheMostThatFitEachWithItsOwnParameters)
     const Lines layout = {"A1B2C3D4E5: 3 5 | THERM001 THERM002", "B1B2C3D4E5: 1 1 1 1 1 1 1 1 2 |",
                           "C1B2C3D4E5: 1 1 1 1 1 1 1 1 3 |", "D1B2C3D4E5: 1 1 1 1 1 1 1 1 4 |",
                           "E1B2C3D4E5: 1 1 1 1 1 1 1 1 5 |"};
-    const Lines fatal = {"Invalid number of rooms: 13, Base station 5", "Failed to read number of rooms, base station 5"};
+    const Lines fatal = {"Invalid number of rooms: 13, Base station 5",
+                         "Failed to read number of rooms, base station 5"};
     for (const bool fifthUnusable : {false, true}) {
         SCOPED_TRACE(fifthUnusable);
         ApplicationFixture fixture({Station1()});
