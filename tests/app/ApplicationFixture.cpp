@@ -170,14 +170,5 @@ std::shared_ptr<FakeKeldraWebApi> ApplicationFixture::WebApiOf(std::size_t stati
     return found;
 }
 
-std::size_t ApplicationFixture::Count(RequestKind kind) const
-{
-    std::size_t count = 0;
-    for (std::size_t index = 0; index < webApis.CreatedCount(); ++index) {
-        count += webApis.Created(index)->Count(kind);
-    }
-    return count;
-}
-
 }  // namespace Testing
 }  // namespace Keldra

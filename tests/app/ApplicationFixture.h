@@ -87,8 +87,6 @@ public:
 
     // The web API object last created for configured station index (0-based).
     std::shared_ptr<FakeKeldraWebApi> WebApiOf(std::size_t station) const;
-    // The requests of one kind to every station.
-    std::size_t Count(RequestKind kind) const;
     // The manager the application built; null before Init.
     BaseStationManager* Manager() const { return _manager; }
 

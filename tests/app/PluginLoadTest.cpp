@@ -9,10 +9,8 @@
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 
 #include "tests/testing/LogCapture.h"
-#include "platform/host/ProductWebService.h"
 #include "tests/testing/RecordingHost.h"
 #include "app/OruApp.h"
 
@@ -90,18 +88,6 @@ TEST_F(PluginTest, DeleteWithoutExitStopsTheRuntime)
         ASSERT_NE(app, nullptr);
         destroy(app);
     }
-}
-
-TEST_F(PluginTest, CreatesTheProductWebService)
-{
-    const auto createService =
-        Resolve<Oru::IProductWebService* (*)(Oru::ICommonWebService&)>("CreateProductWebService");
-    ASSERT_NE(createService, nullptr);
-    Oru::ICommonWebService common;
-    std::unique_ptr<Oru::IProductWebService> service(createService(common));
-    ASSERT_TRUE(service);
-    rapidjson::Document parameters(rapidjson::kObjectType);
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(service->HandleRequest("noSuchRequest", parameters)));
 }
 
 }  // namespace

@@ -141,11 +141,9 @@ TEST(BaseStationProperties, TemperatureLimitsWithinFiveToThirtyDegrees)
 {
     const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
     const std::pair<double, int> cases[] = {  // degrees, half degrees (0: ignored)
-        {5.0, 10}, {30.0, 60}, {21.25, 43}, {21.2, 42}, {21.5, 43}, {21.74, 43}, {21.75, 44}, {4.75, 10},
-        {30.24, 60}, {4.7, 0}, {4.74, 0}, {30.25, 0}, {30.3, 0}, {0.0, 0}, {-0.0, 0}, {-0.25, 0}, {-21.5, 0},
-        {1e30, 0}, {-1e30, 0}, {std::numeric_limits<double>::max(), 0}, {std::numeric_limits<double>::lowest(), 0},
-        {std::numeric_limits<double>::denorm_min(), 0}, {inf, 0}, {-inf, 0}, {nan, 0}, {-nan, 0},
-        {std::numeric_limits<double>::signaling_NaN(), 0}, {255.0, 0}, {4294967296.0, 0}};
+        {5.0, 10}, {30.0, 60}, {21.25, 43}, {21.2, 42}, {21.74, 43}, {21.75, 44}, {4.75, 10}, {30.24, 60},
+        {4.74, 0}, {30.25, 0}, {0.0, 0}, {-0.25, 0}, {255.0, 0}, {4294967296.0, 0}, {1e30, 0}, {-1e30, 0},
+        {inf, 0}, {-inf, 0}, {nan, 0}};
     for (const auto& [degrees, halfDegrees] : cases) {
         SCOPED_TRACE(degrees);
         auto properties = Make({}, {"TH000001"});

@@ -102,9 +102,7 @@ void ChildProcess::CloseInput() { ::shutdown(_input, SHUT_WR); }
 
 void ChildProcess::Kill()
 {
-    if (!HasExited()) {
-        ::kill(_pid, SIGKILL);
-    }
+    Signal(SIGKILL);
     WaitForExit(std::chrono::seconds(30));
 }
 

@@ -12,35 +12,26 @@
 namespace Oru {
 namespace Testing {
 
-class LogCapture::Appender {
+// Owned by the logger as well as by the capture: a line logged on another
+// thread while the capture ends still finds it.
+class LogCapture::Appender final : public log4cplus::Appender {
 public:
-    void Add(LogEntry entry)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        entries.push_back(std::move(entry));
-    }
+    ~Appender() override { destructorImpl(); }
+    void close() override {}
 
     mutable std::mutex mutex;
     std::vector<LogEntry> entries;
-};
-
-namespace {
-
-class ForwardingAppender final : public log4cplus::Appender {
-public:
-    explicit ForwardingAppender(std::shared_ptr<LogCapture::Appender> target) : _target(std::move(target)) {}
-    ~ForwardingAppender() override { destructorImpl(); }
-    void close() override {}
 
 protected:
     void append(const log4cplus::spi::InternalLoggingEvent& event) override
     {
-        _target->Add({event.getLogLevel(), event.getFile(), event.getLine(), event.getFunction(), event.getMessage()});
+        std::lock_guard<std::mutex> lock(mutex);
+        entries.push_back({event.getLogLevel(), event.getFile(), event.getLine(), event.getFunction(),
+                           event.getMessage()});
     }
-
-private:
-    std::shared_ptr<LogCapture::Appender> _target;
 };
+
+namespace {
 
 // Each capture's appender has its own name, so that two captures alive at
 // the same time remove their own appender only.
@@ -52,14 +43,13 @@ std::string NextAppenderName()
 
 }  // namespace
 
-LogCapture::LogCapture() : _appender(std::make_shared<Appender>()), _appenderName(NextAppenderName())
+LogCapture::LogCapture() : _appender(new Appender)
 {
-    log4cplus::SharedAppenderPtr appender(new ForwardingAppender(_appender));
-    appender->setName(_appenderName);
-    GetGlobalDefaultLogger().addAppender(appender);
+    _appender->setName(NextAppenderName());
+    GetGlobalDefaultLogger().addAppender(log4cplus::SharedAppenderPtr(_appender.get()));
 }
 
-LogCapture::~LogCapture() { GetGlobalDefaultLogger().removeAppender(_appenderName); }
+LogCapture::~LogCapture() { GetGlobalDefaultLogger().removeAppender(_appender->getName()); }
 
 std::vector<LogEntry> LogCapture::Entries() const
 {

@@ -1,10 +1,10 @@
 // Records every line logged through the host logger while it exists.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include <log4cplus/helpers/pointer.h>
 #include <log4cplus/loglevel.h>
 
 namespace Oru {
@@ -37,8 +37,7 @@ public:
     class Appender;
 
 private:
-    std::shared_ptr<Appender> _appender;
-    std::string _appenderName;
+    log4cplus::helpers::SharedObjectPtr<Appender> _appender;
 };
 
 }  // namespace Testing
