@@ -16,6 +16,7 @@
 #include "rooms/LeavingHomeManager.h"
 #include "support/Assert.h"
 #include "support/Format.h"
+#include "support/HalfDegrees.h"
 
 namespace Keldra {
 
@@ -573,16 +574,6 @@ void KeldraApp::OnValueReceived(int co, unsigned char value)
     ORU_UNREACHABLE();
 }
 
-boost::optional<HalfDegreeTemperature> KeldraApp::ToHalfDegrees(float value)
-{
-    const double halfDegrees = (static_cast<double>(value) + 0.25) * 2.0;
-    // Compare before converting: NaN and values beyond int are out of range.
-    if (!(halfDegrees >= HalfDegreeTemperature::Min && halfDegrees < HalfDegreeTemperature::Max + 1.0)) {
-        return boost::none;
-    }
-    return HalfDegreeTemperature::CreateFrom(static_cast<int>(halfDegrees));
-}
-
 void KeldraApp::OnValueReceived(int co, float value)
 {
     const double printed = static_cast<double>(value);
@@ -599,7 +590,7 @@ void KeldraApp::OnValueReceived(int co, float value)
     const auto& thermostatCo = boost::get<RoomThermostatCo>(baseStationCo->function);
     switch (thermostatCo.GetOffset().Value()) {
     case RoomThermostatCoOffsetValue::SetpointTemperatureInput: {
-        const auto temperature = ToHalfDegrees(value);
+        const auto temperature = ToHalfDegrees(printed);
         if (!temperature) {
             ORU_LOG_INFO("SetpointTemperature - Value out of range (CO " << *baseStationCo << "): " << printed);
         }

@@ -79,10 +79,6 @@ public:
 
     static int ActorModuleNumberParameterID(const BaseStationNumber& baseStation, ActorModuleIDsBundle bundle);
 
-    // A float setpoint from the bus in half degrees: the integer part of
-    // (value + 0.25) * 2, empty when outside 10..60 or not a number.
-    static boost::optional<HalfDegreeTemperature> ToHalfDegrees(float value);
-
     // date + "T" + time read with a time input facet; a date that is not
     // "yy-mm-dd", a time that does not start "hh:mm" or a text that does not
     // match yields not-a-date-time, an exception no value.

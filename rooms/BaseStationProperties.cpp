@@ -4,6 +4,7 @@
 
 #include "platform/host/OruLogging.h"
 #include "support/Assert.h"
+#include "support/HalfDegrees.h"
 
 namespace Keldra {
 
@@ -15,18 +16,6 @@ Room CountRooms(const ActorModuleRoomIndexMapping& actorModuleMapping,
     const auto numberRooms = Room::CreateFrom(actorModuleMapping.size() + roomThermostatMapping.size());
     ORU_REQUIRE(numberRooms.is_initialized());
     return *numberRooms;
-}
-
-// Degrees Celsius to half degrees, quarter degrees rounding up: the integer
-// part of (degrees + 0.25) * 2. Values whose result lies outside 10..60,
-// including NaN and the infinities, give nothing.
-boost::optional<HalfDegreeTemperature> ToHalfDegrees(double degrees)
-{
-    const double halfDegrees = (degrees + 0.25) * 2.0;
-    if (!(halfDegrees >= HalfDegreeTemperature::Min && halfDegrees < HalfDegreeTemperature::Max + 1)) {
-        return boost::none;
-    }
-    return HalfDegreeTemperature::Create(static_cast<unsigned char>(halfDegrees));
 }
 
 }  // namespace

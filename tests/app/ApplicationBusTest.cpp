@@ -224,20 +224,6 @@ TEST(ConvertDateToPtimeTest, ReadsTwoDigitYearDatesAndTimesAsTheFormatDoes)
 }
 
 // The integer part of (value + 0.25) * 2, from 10 to 60.
-TEST(HalfDegreesTest, SetpointsAreRoundedToHalfDegreesFrom5To30)
-{
-    const float infinity = std::numeric_limits<float>::infinity();
-    const std::vector<std::pair<float, boost::optional<int>>> cases = {
-        {21.3f, 43}, {21.75f, 44}, {4.75f, 10}, {4.7f, boost::none}, {30.2f, 60}, {30.25f, boost::none},
-        {std::numeric_limits<float>::quiet_NaN(), boost::none}, {infinity, boost::none}, {-infinity, boost::none},
-        {1e30f, boost::none}, {-1e30f, boost::none}};
-    for (const auto& [value, halfDegrees] : cases) {
-        const auto converted = KeldraApp::ToHalfDegrees(value);
-        EXPECT_EQ(converted ? boost::optional<int>(static_cast<int>(converted->Value())) : boost::none, halfDegrees)
-            << value;
-    }
-}
-
 // Values from the bus, the writes they make and what their acceptance
 // publishes. Station 1's slot 1 is at level 4.
 struct Road {
