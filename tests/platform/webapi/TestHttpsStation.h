@@ -50,14 +50,9 @@ public:
         Stream,    // send raw, then repeated again and again (pause apart) until the client goes
     };
     struct Reply {
-        Reply(Action action_ = Action::Respond, std::string raw_ = "", std::string repeated_ = "",
-              std::chrono::milliseconds pause_ = {})
-            : action(action_), raw(std::move(raw_)), repeated(std::move(repeated_)), pause(pause_)
-        {
-        }
-        Action action;
-        std::string raw, repeated;  // HTTP bytes sent as they are (inside TLS)
-        std::chrono::milliseconds pause;
+        Action action = Action::Respond;
+        std::string raw = {}, repeated = {};  // HTTP bytes sent as they are (inside TLS)
+        std::chrono::milliseconds pause = {};
     };
     // What the station does with a new TCP connection before any HTTP.
     enum class Greeting {
