@@ -27,17 +27,7 @@ __extension__ typedef __int128 Wide;
 using Wide = boost::multiprecision::int128_t;
 #endif
 
-std::string ToText(Wide value)
-{
-    const bool negative = value < 0;
-    std::string digits;
-    do {
-        const Wide digit = negative ? Wide(-(value % 10)) : Wide(value % 10);
-        digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(digit)));
-        value /= 10;
-    } while (value != 0);
-    return negative ? "-" + digits : digits;
-}
+std::string ToText(Wide value) { return boost::multiprecision::int128_t(value).str(); }
 
 template <typename Bounded>
 constexpr Wide Lowest = static_cast<Wide>(Bounded::Min);

@@ -114,7 +114,6 @@ TYPED_TEST(TimerSemantics, ExpiredWaitsCompleteAtOnceWithoutErrorOnTheLoop)
          {Duration::max(), Duration(0), Duration(-1), Duration(-1 * ms), Duration(-1000 * hour), Duration::min()}) {
         SCOPED_TRACE(expiry.count());
         auto timer = this->Clock().CreateTimer();
-        EXPECT_EQ(&this->Clock().GetIoService(), &timer->get_io_service());
         EXPECT_LT(timer->expires_from_now(), Duration(0)) << "a new timer's expiry lies at the clock's epoch";
         EXPECT_EQ(0u, expiry == Duration::max() ? 0u : timer->expires_from_now(expiry));
         std::vector<Completion> calls;

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iterator>
 #include <map>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -45,6 +45,16 @@ std::vector<DeviceInfo> BrowseNow(MDnsClient& client, const std::string& service
 {
     std::vector<DeviceInfo> devices;
     client.Browse(serviceType, [&devices](DeviceInfo&& device) { devices.push_back(std::move(device)); });
+    return devices;
+}
+
+// The "_https._tcp" instances of that name.
+std::vector<DeviceInfo> Listed(MDnsClient& client, const std::string& name)
+{
+    auto devices = BrowseNow(client, "_https._tcp");
+    devices.erase(std::remove_if(devices.begin(), devices.end(),
+                                 [&name](const DeviceInfo& device) { return device.name != name; }),
+                  devices.end());
     return devices;
 }
 
@@ -116,7 +126,8 @@ TEST_F(MDnsClientWithoutDaemon, DestroyedBeforeTheLoopEverRan)
 }
 
 // As in the plug-in: the loop runs on the worker thread, the client is made,
-// browsed and destroyed on the host's thread.
+// browsed and destroyed on the host's thread (with a daemon: the end-to-end
+// tests, whose plug-in does the same).
 TEST_F(MDnsClientWithoutDaemon, UsedFromTheHostThreadWhileTheLoopRuns)
 {
     auto work = std::make_unique<boost::asio::io_service::work>(_ioService);
@@ -143,25 +154,6 @@ protected:
         }
     }
 
-    // An "_https._tcp" service with the given TXT entries, published while the process runs.
-    static std::unique_ptr<ChildProcess> Publish(const std::string& name, std::uint16_t port,
-                                                 std::vector<std::string> txt)
-    {
-        txt.insert(txt.begin(), {"avahi-publish", "--service", name, "_https._tcp", std::to_string(port)});
-        auto publisher = std::make_unique<ChildProcess>(txt);
-        EXPECT_TRUE(publisher->WaitForLine(std::regex("Established under name"), 0, std::chrono::seconds(10)))
-            << publisher->Output();
-        return publisher;
-    }
-
-    static std::vector<DeviceInfo> Named(const std::vector<DeviceInfo>& devices, const std::string& name)
-    {
-        std::vector<DeviceInfo> named;
-        std::copy_if(devices.begin(), devices.end(), std::back_inserter(named),
-                     [&name](const DeviceInfo& device) { return device.name == name; });
-        return named;
-    }
-
     boost::asio::io_service _ioService;
 };
 
@@ -171,10 +163,13 @@ TEST_F(MDnsClientWithDaemon, ListsReportsResolvesAndForgetsAPublishedService)
     MDnsClient client(_ioService);
     std::vector<std::string> found;
     client.SetInstanceFoundCallback([&found](const DeviceInfo& device) { found.push_back(device.name); });
-    auto publisher = Publish(name, 8443, {"Vendor=Keldra", "Model=Brisgo", "Flag"});
+    ChildProcess publisher({"avahi-publish", "--service", name, "_https._tcp", "8443", "Vendor=Keldra", "Model=Brisgo",
+                            "Flag"});
+    ASSERT_TRUE(publisher.WaitForLine(std::regex("Established under name"), 0, std::chrono::seconds(10)))
+        << publisher.Output();
 
-    ASSERT_TRUE(RunUntil(_ioService, [&] { return !Named(BrowseNow(client, "_https._tcp"), name).empty(); }));
-    const auto devices = Named(BrowseNow(client, "_https._tcp"), name);
+    ASSERT_TRUE(RunUntil(_ioService, [&] { return !Listed(client, name).empty(); }));
+    const auto devices = Listed(client, name);
     ASSERT_EQ(1u, devices.size()) << "one entry per instance";
     EXPECT_EQ("_https._tcp", devices[0].type);
     EXPECT_EQ("local", devices[0].domain);
@@ -191,29 +186,9 @@ TEST_F(MDnsClientWithDaemon, ListsReportsResolvesAndForgetsAPublishedService)
     const std::map<std::string, std::string> txt{{"Vendor", "Keldra"}, {"Model", "Brisgo"}, {"Flag", ""}};
     EXPECT_EQ(txt, resolved[0].txt);
 
-    publisher.reset();
-    EXPECT_TRUE(RunUntil(_ioService, [&] { return Named(BrowseNow(client, "_https._tcp"), name).empty(); }))
+    publisher.Kill();
+    EXPECT_TRUE(RunUntil(_ioService, [&] { return Listed(client, name).empty(); }))
         << "the withdrawn service is still listed";
-}
-
-TEST_F(MDnsClientWithDaemon, BrowseFromTheHostThreadWhileTheLoopRuns)
-{
-    const std::string name = "plavo-H" + std::to_string(::getpid());
-    auto work = std::make_unique<boost::asio::io_service::work>(_ioService);
-    std::thread loop([this]() { _ioService.run(); });
-    auto client = std::make_unique<MDnsClient>(_ioService);
-    const auto publisher = Publish(name, 443, {"Vendor=Keldra", "Model=Brisgo"});
-    bool listed = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!listed && std::chrono::steady_clock::now() < deadline) {
-        listed = !Named(BrowseNow(*client, "_https._tcp"), name).empty();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // waiting for the daemon, not for time
-    }
-    client.reset();
-    work.reset();
-    _ioService.stop();
-    loop.join();
-    EXPECT_TRUE(listed);
 }
 
 TEST_F(MDnsClientWithDaemon, ResolvingAnUnknownInstanceNeverCallsBack)

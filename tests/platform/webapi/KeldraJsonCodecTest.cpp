@@ -72,11 +72,12 @@ TEST(KeldraJsonCodec, DecodesTheExampleAndWhatTheProtocolAllows)
 // Wrong type, missing or out of range: the whole status is unusable.
 TEST(KeldraJsonCodec, RejectsAStatusWithAnyUnfitMember)
 {
+    // Each reader's refusals once; each member's presence and range.
     const std::pair<const char*, const char*> mutations[] = {  // null: the member is removed
         {"/responseCode", nullptr}, {"/responseCode", "\"0\""}, {"/responseCode", "1.5"}, {"/responseCode", "2147483648"},
         {"/system", nullptr}, {"/system", "[]"}, {"/system/date", nullptr}, {"/system/date", "240517"},
-        {"/system/time", nullptr}, {"/system/cooling", nullptr}, {"/system/cooling", "0"}, {"/system/code", "[]"},
-        {"/system/serialNumber", "42"}, {"/system/stationName", "null"}, {"/rooms", nullptr}, {"/rooms", "{}"},
+        {"/system/time", nullptr}, {"/system/cooling", nullptr}, {"/system/cooling", "0"},
+        {"/system/serialNumber", "42"}, {"/rooms", nullptr}, {"/rooms", "{}"},
         // Lone surrogate escapes decode to bytes that are no UTF-8.
         {"/system/serialNumber", R"("BS\udfff")"}, {"/rooms/0/thermostat/id", R"("TH\udc0012")"},
         {"/rooms/0", "1"}, {"/rooms/0/room", nullptr}, {"/rooms/0/room", "-1"}, {"/rooms/0/room", "4294967296"},
@@ -84,16 +85,13 @@ TEST(KeldraJsonCodec, RejectsAStatusWithAnyUnfitMember)
         {"/rooms/0/actors/0/number", nullptr}, {"/rooms/0/actors/0/number", "2147483648"},
         {"/rooms/0/actors/0/valveOpen", "1"}, {"/rooms/0/thermostat", "null"}, {"/rooms/0/thermostat/id", nullptr},
         {"/rooms/0/thermostat/id", "12345678"}, {"/rooms/0/thermostat/setpointTemperature", nullptr},
-        {"/rooms/0/thermostat/setpointTemperature", "\"21.5\""}, {"/rooms/0/thermostat/minimumTemperature", "true"},
-        {"/rooms/0/thermostat/maximumTemperature", "null"}, {"/rooms/0/thermostat/roomTemperature", "\"20.8\""},
-        {"/rooms/0/thermostat/relativeHumidity", "{}"}, {"/rooms/0/thermostat/batteryLow", "\"no\""},
+        {"/rooms/0/thermostat/setpointTemperature", "\"21.5\""}, {"/rooms/0/thermostat/maximumTemperature", "null"},
         {"/rooms/1/powerLevel", "5"}, {"/rooms/1/powerLevel/level", nullptr}, {"/rooms/1/powerLevel/level", "256"},
         {"/rooms/1/powerLevel/level", "-1"}, {"/rooms/1/powerLevel/percent", "300"},
         {"/rooms/1/powerLevel/minimumLevel", "-1"}, {"/rooms/1/powerLevel/maximumLevel", "\"10\""}, {"/errors", nullptr},
         {"/errors/0", "\"x\""}, {"/errors/0/code", nullptr}, {"/errors/0/code", "-3.5"}, {"/errors/0/code", "-2147483649"},
         {"/errors/0/room", "-2"}, {"/errors/0/description", "3"}, {"/leavingHome", nullptr}, {"/leavingHome", "false"},
-        {"/leavingHome/active", nullptr}, {"/leavingHome/active", "\"false\""}, {"/leavingHome/date", "20240520"},
-        {"/leavingHome/time", "null"},
+        {"/leavingHome/active", nullptr}, {"/leavingHome/active", "\"false\""},
     };
     for (const auto& mutation : mutations) {
         const auto json = MutatedStatus(mutation.first, mutation.second);

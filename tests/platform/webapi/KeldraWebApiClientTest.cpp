@@ -179,9 +179,9 @@ TEST_F(KeldraWebApiClient, EveryRequestOnTheWire)
                                           : index == 1 ? s_example
                                                        : cases[index].expected);
         const auto& request = _station->requests.at(index);
-        EXPECT_EQ(request.method + " " + request.target + " " + request.body, cases[index].wire);
+        EXPECT_EQ(request.Line(), cases[index].wire);
         EXPECT_EQ(request.Field("content-type"), index > 1 ? "application/json" : "<absent>");
-        EXPECT_EQ(request.Field("content-length"), index > 1 ? std::to_string(request.body.size()) : "<absent>");
+        EXPECT_EQ(request.Field("content-length"), index > 1 ? std::to_string(request.message.body().size()) : "<absent>");
         EXPECT_EQ(request.Field("host"), "127.0.0.1:" + std::to_string(_station->Endpoint().port()));
         EXPECT_EQ(request.Field("user-agent"), "keldra-knx/1");
         EXPECT_EQ(request.Field("accept"), "application/json");
@@ -233,17 +233,17 @@ TEST_F(KeldraWebApiClient, RequestsAreWrittenOnlyToTheTrustedKey)
     EXPECT_EQ(_api.HandshakeCount(), 2u);
 }
 
+// A temperature that is not finite; an arrival whose two-digit year would
+// be taken for another century.
 TEST_F(KeldraWebApiClient, ValuesThatCannotBeSentFailWithoutTraffic)
 {
-    std::shared_ptr<Outcome> outcomes[4];
+    std::shared_ptr<Outcome> outcomes[3];
     _api.SetSetpointTemperature(Room::Constant<1u>(), std::numeric_limits<double>::quiet_NaN(),
                                 Track<WriteResponseStatus>(outcomes[0]), nullptr);
     _api.SetSetpointTemperature(Room::Constant<1u>(), -std::numeric_limits<double>::infinity(),
                                 Track<WriteResponseStatus>(outcomes[1]), nullptr);
-    _api.SetLeavingHome(true, boost::posix_time::ptime(boost::posix_time::not_a_date_time),
-                        Track<WriteResponseStatus>(outcomes[2]), nullptr);
     _api.SetLeavingHome(true, boost::posix_time::ptime(boost::gregorian::date(2100, 1, 1)),
-                        Track<WriteResponseStatus>(outcomes[3]), nullptr);
+                        Track<WriteResponseStatus>(outcomes[2]), nullptr);
     EXPECT_EQ(outcomes[0]->calls, 0) << "called from inside the request";
     for (const auto& outcome : outcomes) {
         ASSERT_TRUE(RunUntilCalled(outcome));
@@ -252,67 +252,48 @@ TEST_F(KeldraWebApiClient, ValuesThatCannotBeSentFailWithoutTraffic)
     EXPECT_EQ(_station->accepted, 0u);
 }
 
-TEST_F(KeldraWebApiClient, UnusableAnswers)
-{
-    std::string largestBody = StatusExampleJson();
-    largestBody.resize(64 * 1024, ' ');
-    const struct {
-        Reply reply;
-        error_code expected;
-    } cases[] = {
-        {TestHttpsStation::Json(StatusExampleJson(), 401), BaseStationRequestError::CredentialsRefused},
-        {TestHttpsStation::Json(StatusExampleJson(), 404), s_badMessage},
-        {TestHttpsStation::Json(StatusExampleJson(), 201), s_badMessage},
-        {TestHttpsStation::Json("not json"), s_unusable},  // what else the decoder refuses: KeldraJsonCodecTest
-        {TestHttpsStation::Json(largestBody), error_code()},
-        {TestHttpsStation::Json(largestBody + " "), s_badMessage},  // past the body limit of 64 KiB
-        // Refused on its header, not read until the timeout.
-        {{Action::Respond, "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n{\"status\": "}, s_badMessage},
-    };
-    for (const auto& entry : cases) {
-        SCOPED_TRACE(entry.reply.raw.substr(0, 120));
-        // Answers read in full keep the connection.
-        EXPECT_EQ(_api.HandshakeCount(), &entry == cases ? 0u : 1u);
-        _station->AnswerEveryRequestWith(entry.reply);
-        EXPECT_EQ(Poll(_api)->error, entry.expected);
-    }
-}
-
-// Each failure ends the request alone: the next one works. Hostile answers
-// are cut off long before the timeout, with bounded memory.
-TEST_F(KeldraWebApiClient, FailuresAndRecovery)
+// Each failure ends the request alone: the next one works, on the same
+// connection when the answer was read in full. Hostile answers are cut off
+// long before the timeout, with bounded memory.
+TEST_F(KeldraWebApiClient, EachFailureEndsItsRequestAloneAndTheNextWorks)
 {
     const auto timeouts = KeldraWebApi::Timeouts{250ms};
     const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+    std::string largestBody = StatusExampleJson();
+    largestBody.resize(64 * 1024, ' ');
     const error_code timedOut = boost::asio::error::timed_out;
     const struct {
         const char* what;
-        Greeting greeting;
         Reply reply;
         error_code expected;
         Clock::duration timeout;  // zero: not a timeout
+        bool keepsConnection = false;
+        Greeting greeting = Greeting::Handshake;
     } cases[] = {
-        {"no answer", Greeting::Handshake, {Action::Hold}, timedOut, timeouts.request},
-        {"header trickling in", Greeting::Handshake, {Action::Stream, "HTTP/1.1 200 OK\r\n", "X-Filler: a\r\n", 20ms},
-         timedOut, timeouts.request},
-        {"chunks trickling in", Greeting::Handshake,
+        {"credentials refused", TestHttpsStation::Json(StatusExampleJson(), 401),
+         BaseStationRequestError::CredentialsRefused, 0s, true},
+        {"status 201", TestHttpsStation::Json(StatusExampleJson(), 201), s_badMessage, 0s, true},
+        // What else the decoder refuses: KeldraJsonCodecTest.
+        {"not JSON", TestHttpsStation::Json("not json"), s_unusable, 0s, true},
+        {"body of 64 KiB", TestHttpsStation::Json(largestBody), error_code(), 0s, true},
+        {"body past the limit of 64 KiB", TestHttpsStation::Json(largestBody + " "), s_badMessage, 0s},
+        // Refused on its header, not read until the timeout.
+        {"1 GB body announced", {Action::Respond, "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n{\"status\": "},
+         s_badMessage, 0s},
+        {"no answer", {Action::Hold}, timedOut, timeouts.request},
+        {"chunks trickling in",
          {Action::Stream, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "1\r\n \r\n", 20ms}, timedOut,
          timeouts.request},
-        {"closed during the TLS handshake", Greeting::CloseMidHandshake, {}, boost::asio::ssl::error::stream_truncated,
-         0s},
-        {"TLS stream cut off in the answer", Greeting::Handshake,
+        {"closed during the TLS handshake", {}, boost::asio::ssl::error::stream_truncated, 0s, false,
+         Greeting::CloseMidHandshake},
+        {"TLS stream cut off in the answer",
          {Action::Close, "HTTP/1.1 200 OK\r\nContent-Length: 900\r\n\r\n{\"responseCode\": 0,"},
          boost::asio::ssl::error::stream_truncated, 0s},
-        {"reset after the request", Greeting::Handshake, {Action::Reset}, boost::asio::error::connection_reset, 0s},
-        {"100 MB body", Greeting::Handshake,
-         {Action::Stream, ok + "Content-Length: 104857600\r\n\r\n", std::string(64 * 1024, ' ')}, s_badMessage, 0s},
-        {"endless chunked body", Greeting::Handshake,
+        {"reset after the request", {Action::Reset}, boost::asio::error::connection_reset, 0s},
+        {"endless chunked body",
          {Action::Stream, ok + "Transfer-Encoding: chunked\r\n\r\n", "1000\r\n" + std::string(4096, ' ') + "\r\n"},
          s_badMessage, 0s},
-        {"endless header", Greeting::Handshake, {Action::Stream, ok, "X-Filler: " + std::string(100, 'a') + "\r\n"},
-         s_badMessage, 0s},
-        {"endless header line", Greeting::Handshake, {Action::Stream, ok + "X-Filler: ", std::string(4096, 'a')},
-         s_badMessage, 0s},
+        {"endless header", {Action::Stream, ok, "X-Filler: " + std::string(100, 'a') + "\r\n"}, s_badMessage, 0s},
     };
     const auto peakKilobytes = [] {
         rusage usage{};
@@ -321,8 +302,8 @@ TEST_F(KeldraWebApiClient, FailuresAndRecovery)
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(entry.what);
-        const bool hostile = entry.expected == s_badMessage;
-        auto api = CreateApi(hostile ? KeldraWebApi::DefaultTimeouts() : timeouts);
+        const bool hostile = entry.reply.action == Action::Stream && entry.expected == s_badMessage;
+        auto api = CreateApi(entry.timeout == 0s ? KeldraWebApi::DefaultTimeouts() : timeouts);
         _station->greeting = entry.greeting;
         _station->AnswerEveryRequestWith(entry.reply);
         _station->streamEnded = false;
@@ -341,7 +322,8 @@ TEST_F(KeldraWebApiClient, FailuresAndRecovery)
         _station->greeting = Greeting::Handshake;
         _station->AnswerEveryRequestWith(TestHttpsStation::Json(StatusExampleJson()));
         ExpectAWorkingPoll(api);
-        EXPECT_EQ(api.HandshakeCount(), entry.greeting == Greeting::Handshake ? 2u : 1u);
+        const bool handshook = entry.greeting == Greeting::Handshake;
+        EXPECT_EQ(api.HandshakeCount(), entry.keepsConnection || !handshook ? 1u : 2u);
     }
 
     boost::asio::ip::tcp::acceptor closed(_ioService, {boost::asio::ip::address_v4::loopback(), 0});
@@ -361,17 +343,17 @@ TEST_F(KeldraWebApiClient, FailuresAndRecovery)
 TEST_F(KeldraWebApiClient, StalledStationEndsEveryRequestWithinItsTimeout)
 {
     _station->greeting = Greeting::Silence;
+    auto api = CreateApi(KeldraWebApi::Timeouts{1s});
     std::shared_ptr<Outcome> outcomes[3];
     const auto start = Clock::now();
-    _api.GetStatus(Track<Status>(outcomes[0]), _token);
-    _api.SetCoolingMode(true, Track<WriteResponseStatus>(outcomes[1]), nullptr);
-    _api.GetShortInfo(Track<Info>(outcomes[2]), nullptr);
+    api.GetStatus(Track<Status>(outcomes[0]), _token);
+    api.SetCoolingMode(true, Track<WriteResponseStatus>(outcomes[1]), nullptr);
+    api.GetShortInfo(Track<Info>(outcomes[2]), nullptr);
     for (const auto& outcome : outcomes) {
         ASSERT_TRUE(RunUntilCalled(outcome));
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_EQ(outcome->error, boost::asio::error::timed_out);
-        EXPECT_TRUE(elapsed >= 4000 && elapsed < 4500) << elapsed << " ms";
-        RecordProperty("elapsed_ms_" + std::to_string(&outcome - outcomes), static_cast<int>(elapsed));
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_TRUE(elapsed >= 1000 && elapsed < 1800) << elapsed << " ms";
     }
 }
 
@@ -387,7 +369,6 @@ TEST_F(KeldraWebApiClient, PollCancelledInFlightThenTheNextOneWorks)
     std::shared_ptr<Outcome> cancelled;
     _api.GetStatus(Track<Status>(cancelled), _token);
     ASSERT_TRUE(RunUntil([this] { return _station->streamedBytes > 0; }));
-    EXPECT_EQ(_token.InFlightCount(), 1u);
     _token.Cancel();
     EXPECT_EQ(cancelled->calls, 0) << "called from inside the abort action";
     ASSERT_TRUE(RunUntilCalled(cancelled));
@@ -424,7 +405,7 @@ TEST_F(KeldraWebApiClient, CancellingAQueuedRequestLeavesTheOthers)
     EXPECT_EQ(info->error, error_code());
     EXPECT_EQ(write->value, "Accepted");
     ASSERT_EQ(_station->requests.size(), 2u);
-    EXPECT_EQ(_station->requests[1].target, "/api/v1/settings");
+    EXPECT_EQ(_station->requests[1].message.target(), "/api/v1/settings");
     EXPECT_EQ(_api.HandshakeCount(), 1u);
 }
 

@@ -4,11 +4,8 @@
 // says, including the ways a broken or hostile station misbehaves.
 #pragma once
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <functional>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -33,12 +30,16 @@ namespace Testing {
 class TestHttpsStation : public std::enable_shared_from_this<TestHttpsStation> {
 public:
     struct Request {
-        std::string method, target, body;
-        std::map<std::string, std::string> fields;  // names in lower case
-        std::size_t connection = 0;                 // 1 for the first accepted connection
+        boost::beast::http::request<boost::beast::http::string_body> message;
+        std::size_t connection = 0;  // 1 for the first accepted connection
+        std::string Line() const
+        {
+            return std::string(message.method_string()) + " " + std::string(message.target()) + " " + message.body();
+        }
         std::string Field(const std::string& name) const
         {
-            return fields.count(name) ? fields.at(name) : "<absent>";
+            const auto field = message.find(name);
+            return field == message.end() ? "<absent>" : std::string(field->value());
         }
     };
     enum class Action {
@@ -49,14 +50,9 @@ public:
         Stream,    // send raw, then repeated again and again (pause apart) until the client goes
     };
     struct Reply {
-        Reply(Action action_ = Action::Respond, std::string raw_ = "", std::string repeated_ = "",
-              std::chrono::milliseconds pause_ = {})
-            : action(action_), raw(std::move(raw_)), repeated(std::move(repeated_)), pause(pause_)
-        {
-        }
-        Action action;
-        std::string raw, repeated;  // HTTP bytes sent as they are (inside TLS)
-        std::chrono::milliseconds pause;
+        Action action = Action::Respond;
+        std::string raw = {}, repeated = {};  // HTTP bytes sent as they are (inside TLS)
+        std::chrono::milliseconds pause = {};
     };
     // What the station does with a new TCP connection before any HTTP.
     enum class Greeting {
@@ -184,16 +180,8 @@ private:
             return;
         }
         _station->pipelined = _station->pipelined || _buffer.size() != 0;
-        const auto& message = _parser->get();
-        Request request{std::string(message.method_string()), std::string(message.target()), message.body(), {},
-                        _number};
-        for (const auto& field : message) {
-            std::string name(field.name_string());
-            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            request.fields[name] = std::string(field.value());
-        }
-        _station->requests.push_back(request);
-        _reply = _station->script(request);
+        _station->requests.push_back(Request{_parser->release(), _number});
+        _reply = _station->script(_station->requests.back());
         if (_reply.action == Action::Reset) {
             Error ignored;
             Socket().set_option(boost::asio::socket_base::linger(true, 0), ignored);
