@@ -14,6 +14,7 @@
 #include <avahi-common/timeval.h>
 
 #include "platform/mdns/AvahiAsioPoll.h"
+#include "tests/testing/EventLoop.h"
 
 using Oru::AvahiAsioPoll;
 
@@ -88,23 +89,8 @@ protected:
         return _api->timeout_new(_api, due, &RecordTimeout, &record);
     }
 
-    // Runs every handler that is ready, as often as they become ready.
-    void RunReady()
-    {
-        _ioService.restart();
-        _ioService.poll();
-    }
-
-    // Runs until the condition holds; false after five seconds without.
-    bool RunUntil(const std::function<bool()>& condition)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!condition() && std::chrono::steady_clock::now() < deadline) {
-            _ioService.restart();
-            _ioService.run_one_for(std::chrono::milliseconds(50));
-        }
-        return condition();
-    }
+    void RunReady() { Oru::Testing::RunReady(_ioService); }
+    bool RunUntil(const std::function<bool()>& condition) { return Oru::Testing::RunUntil(_ioService, condition); }
 
     boost::asio::io_service _ioService;
     std::optional<AvahiAsioPoll> _poll{std::in_place, _ioService};

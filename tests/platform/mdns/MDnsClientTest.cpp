@@ -16,6 +16,7 @@
 #include <boost/asio/io_service.hpp>
 
 #include "tests/testing/ChildProcess.h"
+#include "tests/testing/EventLoop.h"
 #include "tests/testing/LogCapture.h"
 #include "platform/mdns/MDnsClient.h"
 
@@ -30,6 +31,8 @@ using Keldra::DeviceInfo;
 using Keldra::ServiceInfo;
 using Oru::MDnsClient;
 using Oru::Testing::ChildProcess;
+using Oru::Testing::RunReady;
+using Oru::Testing::RunUntil;
 
 namespace {
 
@@ -56,25 +59,6 @@ std::vector<DeviceInfo> Listed(MDnsClient& client, const std::string& name)
                                  [&name](const DeviceInfo& device) { return device.name != name; }),
                   devices.end());
     return devices;
-}
-
-// Runs the loop until the condition holds or the time is up.
-bool RunUntil(boost::asio::io_service& ioService, const std::function<bool()>& condition,
-              std::chrono::seconds limit = std::chrono::seconds(10))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition() && std::chrono::steady_clock::now() < deadline) {
-        ioService.restart();
-        ioService.run_one_for(std::chrono::milliseconds(50));
-    }
-    return condition();
-}
-
-// Runs what is ready now, then again until nothing is left that is ready.
-void RunReady(boost::asio::io_service& ioService)
-{
-    ioService.restart();
-    ioService.poll();
 }
 
 class MDnsClientWithoutDaemon : public ::testing::Test {

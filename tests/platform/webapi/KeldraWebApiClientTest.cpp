@@ -15,6 +15,7 @@
 #include "basestations/BaseStationRequestError.h"
 #include "basestations/KeldraWebApi.h"
 #include "platform/webapi/StationTransportError.h"
+#include "tests/testing/EventLoop.h"
 
 using namespace Keldra;
 using namespace Keldra::Testing;
@@ -57,8 +58,7 @@ protected:
         });
         _station->Stop();
         for (int round = 0; round < 10; ++round) {
-            _ioService.restart();
-            _ioService.poll();
+            Oru::Testing::RunReady(_ioService);
         }
         for (const auto& outcome : _outcomes) {
             EXPECT_EQ(outcome->calls, 1) << "handler of request " << (&outcome - _outcomes.data());
@@ -88,15 +88,7 @@ protected:
     }
 
     // Runs the event loop until done() holds; false after the time limit.
-    bool RunUntil(const std::function<bool()>& done)
-    {
-        const auto deadline = Clock::now() + 20s;
-        while (!done() && Clock::now() < deadline) {
-            _ioService.restart();
-            _ioService.run_one_for(20ms);
-        }
-        return done();
-    }
+    bool RunUntil(const std::function<bool()>& done) { return Oru::Testing::RunUntil(_ioService, done, 20s); }
     bool RunUntilCalled(const std::shared_ptr<Outcome>& outcome)
     {
         return RunUntil([&outcome] { return outcome->calls > 0; });
