@@ -2,14 +2,15 @@
 // entry points, the runtime with its worker thread, Init, Run, Exit, delete.
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "tests/testing/ChildProcess.h"
 #include "tests/testing/LogCapture.h"
 #include "tests/testing/RecordingHost.h"
 #include "app/OruApp.h"
@@ -37,15 +38,12 @@ public:
 
 TEST(Plugin, ExportsTheThreeEntryPointsAndNothingElse)
 {
-    const std::string command = std::string(KELDRA_NM) + " -D --defined-only " + KELDRA_PLUGIN_PATH;
-    std::unique_ptr<FILE, int (*)(FILE*)> output(popen(command.c_str(), "r"), pclose);
-    ASSERT_TRUE(output);
+    const auto nm = Oru::Testing::Run({KELDRA_NM, "-D", "--defined-only", KELDRA_PLUGIN_PATH});
+    ASSERT_EQ(nm.status, 0) << nm.output;
     std::set<std::string> exported;
-    char line[1024], address[64], type[8], name[512];
-    while (fgets(line, sizeof line, output.get()) != nullptr) {
-        if (std::sscanf(line, "%63s %7s %511s", address, type, name) == 3) {
-            exported.insert(name);
-        }
+    std::istringstream lines(nm.output);
+    for (std::string address, type, name; lines >> address >> type >> name;) {
+        exported.insert(name);
     }
     EXPECT_EQ(exported, (std::set<std::string>{"CreateProductWebService", "createOruApp", "deleteOruApp"}));
 }
