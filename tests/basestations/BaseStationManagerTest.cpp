@@ -33,7 +33,7 @@ TEST_F(ManagerTest, AnnouncedStationIsFoundCheckedElectedAndPolled)
                                 "Selecting base station 1 as system master", "Set system master: " + Id1,
                                 "Stop base station discovery"}));
     ASSERT_EQ(webApis.CreatedCount(), 1u);
-    const auto webApi = webApis.Last();
+    const auto webApi = webApis.Created(0);
     EXPECT_EQ(webApi->GetParameters().endpoint.port(), 443) << "whatever port the announcement names";
     // A passed check takes back an unsupported firmware reported before.
     Calls expected{"HandleGeneralError(0)", "UnSetBaseStationMissing(1)", "UnSetUnsupportedFirmware(1)"};
@@ -79,7 +79,7 @@ TEST_F(ManagerTest, KnownServicesAreNotCheckedAgainButChangedOnesAre)
               1u);
     EXPECT_EQ(log.Count(DEBUG_LOG_LEVEL, "Base station 1 already known: plavo-" + Id1 + ": 192.168.1.10:8443"), 1u);
     EXPECT_EQ(webApis.CreatedCount(), 1u);
-    EXPECT_EQ(webApis.Last()->Count(RequestKind::ShortInfo), 1u);
+    EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::ShortInfo), 1u);
 
     // Moved to another address: a new web API object and a new check.
     Announce(Id1, Address2);
@@ -155,8 +155,6 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
     const Calls communication{"SetCommunicationError(1)", "HandleGeneralError(0)"};
     const Calls badResponse = with({}, "HandleGeneralError(10)");
     const Calls unexpected{"HandleGeneralError(100)"};
-    auto fatal = Station1Status();
-    fatal.responseCode = 405;
     const struct {
         Drive drive;
         Calls calls;
@@ -199,7 +197,6 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
          0},
         {poll(make_error_code(BaseStationRequestError::Timeout)), unexpected, 0},
         {poll(boost::system::errc::make_error_code(boost::system::errc::connection_refused)), unexpected, 0},
-        {poll(fatal), {"HandleGeneralError(1000)"}, 0},
         {startWith(MakeStatus({ThermostatRoom(1, "XXXXXXXX", 20.0)})),
          with({"SetRoomThermostatMissing(1)", "SetActorModuleMissing(1)"}, "HandleGeneralError(0)"), 0},
         {startWith(MakeStatus({ThermostatRoom(1, "THERM001", 20.0), ThermostatRoom(2, "THERM002", 20.0)})),
@@ -249,34 +246,6 @@ TEST_F(ManagerTest, StationKeyIsTrustedFromTheFirstContactOn)
     clock.Advance(SearchPeriod);
     EXPECT_EQ(webApis.CreatedCount(), 2u);
     EXPECT_EQ(WebApiAt(Address1)->GetParameters().trustedStationKey, boost::optional<std::string>("bb:02"));
-}
-
-TEST_F(ManagerTest, PowerLevelIsForwardedWhenItChangesAThermostatWithEveryPoll)
-{
-    StartWithStation1();
-    PollWith(Station1Status());
-    PollWith(Station1Status());
-    EXPECT_EQ(events.RoomTemperatures().size(), 4u);
-    EXPECT_THAT(events.PowerLevels(), IsEmpty()) << "level 4 was forwarded with the first poll";
-    PollWith(Station1Status(5));
-    clock.Advance(PollPeriod);
-    ASSERT_EQ(events.PowerLevels().size(), 1u);
-    EXPECT_EQ(events.PowerLevels()[0].status.powerLevel, 5);
-}
-
-// Regression: NaN and huge limits were converted with undefined behaviour.
-TEST_F(ManagerTest, TemperatureLimitsFromTheNetworkAreTakenOverOnlyWhenUsable)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double infinity = std::numeric_limits<double>::infinity();
-    StartWithStation1(MakeStatus({ThermostatRoom(21, "THERM001", 21.0, nan, infinity),
-                                  ThermostatRoom(22, "THERM002", nan, -infinity, 1e300), PowerLevelRoom(23, {3}, 4)}));
-    clock.Advance(PollPeriod);
-    EXPECT_EQ(events.RoomTemperatures().size(), 2u);
-    // No range was taken over: a setpoint of 30 degrees is written.
-    manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(60));
-    clock.RunPending();
-    EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::SetpointTemperature), 1u);
 }
 
 TEST_F(ManagerTest, ErrorStatusTellsWhetherAnyStationHasAnError)
@@ -520,8 +489,8 @@ TEST(ManagerThreadTest, HostCommandsRaceNothingOnTheWorkerThread)
     work.reset();
     ioService.stop();
     worker.join();
-    EXPECT_EQ(webApis.Last()->Count(RequestKind::SetpointTemperature), 50u);
-    EXPECT_EQ(webApis.Last()->Count(RequestKind::CoolingMode), 50u);
+    EXPECT_EQ(webApis.Created(0)->Count(RequestKind::SetpointTemperature), 50u);
+    EXPECT_EQ(webApis.Created(0)->Count(RequestKind::CoolingMode), 50u);
 }
 
 }  // namespace
