@@ -120,7 +120,6 @@ TEST_F(StationTest, ReachesTheStationWithCredentialsEditedBetweenPolls)
     config->credentials[0] = boost::none;
     clock.Advance(PollPeriod);
     EXPECT_EQ(log.Count(INFO_LOG_LEVEL, "Update Credentials (1)"), 2u);
-    EXPECT_EQ(WebApiAt(Address1)->SetCredentialsCount(), 2u);
     std::vector<boost::optional<Credentials>> sent;
     for (const auto& request : WebApiAt(Address1)->Requests(RequestKind::Status)) {
         sent.push_back(request.credentials);
@@ -161,6 +160,10 @@ TEST_F(StationTest, CompleteStatusFillsTheRoomMappingAndIsForwarded)
     EXPECT_EQ(events.PowerLevels()[0].slot, *ActorModuleSlot::CreateFrom(1));
     EXPECT_EQ(log.Count(DEBUG_LOG_LEVEL, "@" + Id1 + ": Received status"), 1u);
     EXPECT_EQ(log.Count(DEBUG_LOG_LEVEL, "Received config of base station " + Id1 + " (Ground floor)"), 1u);
+    // Thermostats are forwarded with every poll, a power level only when it changed.
+    PollWith(Station1Status(6, true, {-3}));
+    EXPECT_EQ(events.RoomTemperatures().size(), 4u);
+    EXPECT_EQ(events.PowerLevels().size(), 1u);
 
     // Writes go to the room index, the position in the station's list.
     manager->SetSetpointTemperature(0, 1, HalfDegreeTemperature::CreateFrom(40));
