@@ -129,10 +129,8 @@ TEST_F(ManagerTest, StationFailingEveryCheckIsRetriedOncePerSearchPeriod)
 TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
 {
     using Drive = std::function<void(ManagerTest&)>;
-    const auto poll = [](Oru::SystemResult<KeldraJson::StatusObject> answer) -> Drive {
-        return [answer](ManagerTest& test) { test.PollWith(answer); };
-    };
-    const auto pollEach = [](std::vector<Oru::SystemResult<KeldraJson::StatusObject>> answers) -> Drive {
+    // The answers of the next polls, one per poll period.
+    const auto polls = [](std::vector<Oru::SystemResult<KeldraJson::StatusObject>> answers) -> Drive {
         return [answers](ManagerTest& test) {
             for (const auto& answer : answers) {
                 test.PollWith(answer);
@@ -140,6 +138,7 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
         };
     };
     const auto timedOut = SystemError(boost::system::errc::timed_out);
+    // The first status found the elements: a station that starts with this one.
     const auto startWith = [](KeldraJson::StatusObject status) -> Drive {
         return [status](ManagerTest& test) {
             test.Recreate();
@@ -160,13 +159,13 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
         Calls calls;
         int invalidated;  // -1: not looked at
     } cases[] = {
-        {poll(SystemError(boost::system::errc::host_unreachable)), missing, 1},
-        {poll(SystemError(boost::system::errc::connection_reset)), communication, 1},
-        {poll(SystemError(boost::system::errc::connection_refused)), communication, 1},
-        {poll(SystemError(boost::system::errc::operation_canceled)), communication, 1},
-        {poll(boost::system::error_code(boost::asio::ssl::error::stream_truncated)), communication, 1},
-        {poll(make_error_code(BaseStationRequestError::StationKeyMismatch)), communication, 1},
-        {poll(make_error_code(BaseStationRequestError::CredentialsRefused)),
+        {polls({SystemError(boost::system::errc::host_unreachable)}), missing, 1},
+        {polls({SystemError(boost::system::errc::connection_reset)}), communication, 1},
+        {polls({SystemError(boost::system::errc::connection_refused)}), communication, 1},
+        {polls({SystemError(boost::system::errc::operation_canceled)}), communication, 1},
+        {polls({boost::system::error_code(boost::asio::ssl::error::stream_truncated)}), communication, 1},
+        {polls({make_error_code(BaseStationRequestError::StationKeyMismatch)}), communication, 1},
+        {polls({make_error_code(BaseStationRequestError::CredentialsRefused)}),
          {"SetInvalidCredentials(1)", "UnSetCommunicationError(1)", "HandleGeneralError(0)"}, 1},
         {[](ManagerTest& test) {
              // A new address brings a new web API object and a new check;
@@ -179,31 +178,31 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
              test.network->WithdrawAll();
          },
          with({"UnSetBaseStationMissing(1)", "SetUnsupportedFirmware(1)"}, "HandleGeneralError(0)"), -1},
-        {poll(boost::system::errc::make_error_code(boost::system::errc::bad_message)), badResponse, 0},
-        {poll(make_error_code(BaseStationRequestError::UnusableMessage)), badResponse, 0},
-        {poll(timedOut), unexpected, 0},
+        {polls({boost::system::errc::make_error_code(boost::system::errc::bad_message)}), badResponse, 0},
+        {polls({make_error_code(BaseStationRequestError::UnusableMessage)}), badResponse, 0},
+        {polls({timedOut}), unexpected, 0},
         // Unanswered three times in a row: unreachable.
-        {pollEach({timedOut, timedOut, timedOut}),
+        {polls({timedOut, timedOut, timedOut}),
          {"HandleGeneralError(100)", "HandleGeneralError(100)", "SetCommunicationError(1)", "HandleGeneralError(0)"}, 1},
         {[](ManagerTest& test) {
              test.WebApiAt(Address1)->AnswerStatus(Station1Status(), Delivery::Held);
              test.clock.Advance(PollPeriod * 4);
          },
          communication, 1},
-        {pollEach({timedOut, timedOut, Station1Status(), timedOut}),
+        {polls({timedOut, timedOut, Station1Status(), timedOut}),
          {"HandleGeneralError(100)", "HandleGeneralError(100)", "UnSetActorModuleMissing(1)",
           "UnSetRoomThermostatMissing(1)", "UnSetInvalidCredentials(1)", "UnSetCommunicationError(1)",
           "HandleGeneralError(0)", "HandleGeneralError(100)"},
          0},
-        {poll(make_error_code(BaseStationRequestError::Timeout)), unexpected, 0},
-        {poll(boost::system::errc::make_error_code(boost::system::errc::connection_refused)), unexpected, 0},
+        {polls({make_error_code(BaseStationRequestError::Timeout)}), unexpected, 0},
+        {polls({boost::system::errc::make_error_code(boost::system::errc::connection_refused)}), unexpected, 0},
         {startWith(MakeStatus({ThermostatRoom(1, "XXXXXXXX", 20.0)})),
          with({"SetRoomThermostatMissing(1)", "SetActorModuleMissing(1)"}, "HandleGeneralError(0)"), 0},
         {startWith(MakeStatus({ThermostatRoom(1, "THERM001", 20.0), ThermostatRoom(2, "THERM002", 20.0)})),
          with({"SetActorModuleMissing(1)", "UnSetRoomThermostatMissing(1)"}, "HandleGeneralError(0)"), 0},
         {startWith(MakeStatus({PowerLevelRoom(1, {3}, 4)})),
          with({"SetRoomThermostatMissing(1)", "UnSetActorModuleMissing(1)"}, "HandleGeneralError(0)"), 0},
-        {poll(Station1Status()), Complete1, 0},
+        {polls({Station1Status()}), Complete1, 0},
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(::testing::PrintToString(entry.calls));
@@ -217,9 +216,9 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
         EXPECT_EQ(Browses(), unsigned(entry.invalidated));
         EXPECT_EQ(log.Count(INFO_LOG_LEVEL, "Unset system master: " + Id1), unsigned(entry.invalidated));
         // Only a station that is still valid polls on.
-        const auto polls = WebApiAt(Address1)->Count(RequestKind::Status);
+        const auto before = WebApiAt(Address1)->Count(RequestKind::Status);
         clock.Advance(PollPeriod);
-        EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::Status), polls + 1 - entry.invalidated);
+        EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::Status), before + 1 - entry.invalidated);
     }
 }
 
