@@ -10,6 +10,7 @@
 
 #include "CredentialsFileTesting.h"
 #include "tests/testing/VirtualClockSystem.h"
+#include "discovery/AtomicFileWriter.h"
 #include "discovery/KeldraConfigurationManager.h"
 
 using namespace Keldra;
@@ -216,35 +217,48 @@ TEST_F(CredentialsFile, ACompletionAfterDestructionDoesNothing)
     }
 }
 
-TEST_F(CredentialsFile, AWriterKilledAtAnyStepLeavesTheOldOrTheNewFile)
+// Whether a write fails or its process dies after a step, the path names the
+// complete old or the complete new file, private. A failure leaves no
+// temporary file; what a dead writer left does not stand in the way.
+TEST_F(CredentialsFile, AWriteStoppedAtAnyStepLeavesTheOldOrTheNewFile)
 {
+    const auto write = [](const boost::filesystem::path& path, AtomicWriteStep stop, bool die) {
+        return WriteFileAtomically(path, "new", AtomicWriteMode::ReplaceExisting, [stop, die](AtomicWriteStep reached) {
+            if (reached == stop && die) {
+                _exit(0);
+            }
+            return reached == stop ? boost::system::errc::make_error_code(boost::system::errc::io_error)
+                                   : boost::system::error_code();
+        });
+    };
     for (const AtomicWriteStep step : AllWriteSteps) {
         SCOPED_TRACE(static_cast<int>(step));
-        const auto path = _directory / std::to_string(static_cast<int>(step)) / "orubasestationconfig.json";
-        NoCommonWebService host;
-        const KeldraProductWebService creator(host, path);
+        const bool installed = step >= AtomicWriteStep::Installed;
+        const auto directory = _directory / std::to_string(static_cast<int>(step));
+        boost::filesystem::create_directory(directory);
+        WriteBytes(directory / "failed", "old");
+        _log.Clear();
+        // After the rename only the directory sync can fail: logged, not returned.
+        EXPECT_EQ(!installed, static_cast<bool>(write(directory / "failed", step, false)));
+        EXPECT_EQ(installed ? 1u : 0u, _log.Entries().size());
+        EXPECT_EQ(Lines{"failed"}, Listing(directory));
+
+        WriteBytes(directory / "killed", "old");
         const pid_t child = fork();
         ASSERT_NE(-1, child);
         if (child == 0) {
-            KeldraProductWebService(host, path, [step](AtomicWriteStep reached) {
-                if (reached == step) {
-                    _exit(0);
-                }
-                return boost::system::error_code();
-            }).HandleRequest("setBaseStationConfig", Json(SetIndex2));
+            write(directory / "killed", step, true);
             _exit(1);
         }
         int status = 0;
         ASSERT_EQ(child, waitpid(child, &status, 0));
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer did not reach the step";
-
-        const bool isNew = step >= AtomicWriteStep::Installed;
-        EXPECT_EQ(isNew ? RewrittenFile : InitialFile, ReadBytes(path));
-        EXPECT_EQ(0600u, Status(path).st_mode & 07777);
-        // What the dead writer left behind does not stand in the way.
-        KeldraProductWebService(host, path)
-            .HandleRequest("setBaseStationConfig", Json(R"({"index": 2, "username": "later", "credentials": "eA=="})"));
-        EXPECT_EQ("later/x", ReadCredentials(path, 2));
+        for (const auto* name : {"failed", "killed"}) {
+            EXPECT_EQ(installed ? "new" : "old", ReadBytes(directory / name)) << name;
+            EXPECT_EQ(0600u, Status(directory / name).st_mode & 07777) << name;
+        }
+        EXPECT_FALSE(WriteFileAtomically(directory / "killed", "later", AtomicWriteMode::ReplaceExisting));
+        EXPECT_EQ("later", ReadBytes(directory / "killed"));
     }
 }
 
