@@ -13,13 +13,6 @@
 namespace Keldra {
 namespace Testing {
 
-std::ostream& operator<<(std::ostream& stream, RequestKind kind)
-{
-    static const char* const names[] = {"ShortInfo",  "Status",      "SetpointTemperature",
-                                        "PowerLevel", "LeavingHome", "CoolingMode"};
-    return stream << names[static_cast<int>(kind)];
-}
-
 struct FakeKeldraWebApi::State {
     struct Held {
         std::uint64_t id;

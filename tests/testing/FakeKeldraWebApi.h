@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,6 @@ namespace Keldra {
 namespace Testing {
 
 enum class RequestKind { ShortInfo, Status, SetpointTemperature, PowerLevel, LeavingHome, CoolingMode };
-std::ostream& operator<<(std::ostream& stream, RequestKind kind);
 
 enum class Delivery {
     Posted,       // through the io_service, as the real web API answers
