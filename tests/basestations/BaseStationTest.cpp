@@ -312,7 +312,7 @@ TEST_F(StationTest, WriteAnswers)
     for (const auto& entry : cases) {
         for (const auto kind : {RequestKind::SetpointTemperature, RequestKind::PowerLevel, RequestKind::CoolingMode,
                                 RequestKind::LeavingHome}) {
-            SCOPED_TRACE(::testing::PrintToString(kind) + " " + ::testing::PrintToString(entry.calls));
+            SCOPED_TRACE(std::to_string(static_cast<int>(kind)) + " " + ::testing::PrintToString(entry.calls));
             Recreate();
             StartWithStation1();
             WebApiAt(Address1)->AnswerWrite(kind, entry.answer);
