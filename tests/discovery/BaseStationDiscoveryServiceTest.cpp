@@ -79,8 +79,9 @@ protected:
 
 // "+name" announces an instance, "-name" withdraws it, "!name" announces it
 // and reports it found; "S" starts, "T" stops, "R" runs what is queued, "X"
-// lets the ten-second wait expire without running its handler, a number
-// advances the clock by milliseconds. Then the service is destroyed.
+// lets the ten-second wait expire without running its handler, "H" holds the
+// answers of later resolves, "L" lets the held ones go, a number advances the
+// clock by milliseconds. Then the service is destroyed and held answers go.
 TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
 {
     const struct {
@@ -101,6 +102,8 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
         {"a station reported new is resolved at once while active, in the search's rhythm",
          "!plavo-N0 R S R 3000 !plavo-N1 R !printer R 7000 T !plavo-N2 R",
          {"plavo-N0@0", "plavo-N1@3000", "plavo-N0@10000", "plavo-N1@10000"}, 2, 1, 1},
+        {"a late resolve counts while its search is current, not after a restart or destruction",
+         "+plavo-A1 H S R L R 10000 T S R L R 10000", {"plavo-A1@0", "plavo-A1@10000"}, 4, 2, 1},
     };
     for (const auto& scenario : scenarios) {
         SCOPED_TRACE(scenario.description);
@@ -124,11 +127,16 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
                 _clock.RunPending();
             } else if (step == "X") {
                 _clock.ExpireWithoutRunning(seconds(10));
+            } else if (step == "H") {
+                _network->SetResolveDelivery(Delivery::Held);
+            } else if (step == "L") {
+                _network->ReleaseHeldResolves();
             } else {
                 _clock.Advance(milliseconds(std::stoi(step)));
             }
         }
         service.reset();
+        _network->ReleaseHeldResolves();
         _clock.Advance(seconds(30));
         EXPECT_EQ(scenario.reports, _reports);
         EXPECT_EQ(scenario.browses, BrowseCount());
@@ -180,33 +188,6 @@ TEST_F(DiscoveryTest, OnlyBaseStationNamesAreResolvedAndOnlyKeldraBrisgoRecordsR
     EXPECT_EQ(expectedReports, _reports);
     // Ignored records leave no trace in the log.
     EXPECT_EQ(1U, _log.Entries().size());
-}
-
-TEST_F(DiscoveryTest, ALateResolveAfterARestartOrDestructionIsDropped)
-{
-    Announce("plavo-A1");
-    _network->SetResolveDelivery(Delivery::Held);
-    auto service = CreateService();
-    service->Start();
-    _clock.RunPending();
-    EXPECT_EQ(1U, _network->ReleaseHeldResolves());
-    _clock.RunPending();
-    EXPECT_EQ(Names({"plavo-A1@0"}), _reports) << "late, but still active";
-
-    // An answer of the search before a restart is dropped; the restart's is not.
-    _clock.Advance(seconds(10));
-    service->Stop();
-    service->Start();
-    _clock.RunPending();
-    EXPECT_EQ(2U, _network->ReleaseHeldResolves());
-    _clock.RunPending();
-    EXPECT_EQ(Names({"plavo-A1@0", "plavo-A1@10000"}), _reports);
-
-    _clock.Advance(seconds(10));
-    service.reset();
-    EXPECT_EQ(1U, _network->ReleaseHeldResolves());
-    _clock.Advance(seconds(30));
-    EXPECT_EQ(2U, _reports.size()) << "after destruction";
 }
 
 TEST_F(DiscoveryTest, TheDiscoveryCallbackMayStopTheSearch)
