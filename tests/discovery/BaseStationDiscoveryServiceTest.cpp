@@ -48,18 +48,18 @@ ServiceInfo Service(const std::string& name, Txt txt = StationTxt)
 
 class DiscoveryTest : public ::testing::Test {
 protected:
-    std::unique_ptr<BaseStationDiscoveryService> CreateService(
-        BaseStationDiscoveryService::DiscoveryCallback callback = {})
+    // Records each report as "name@milliseconds since the scenario began".
+    void CreateService()
     {
-        if (!callback) {
-            callback = [this](std::shared_ptr<ServiceInfo> service) {
+        _service = std::make_unique<BaseStationDiscoveryService>(
+            [this]() { return _clock.CreateTimer(); }, FakeMDnsClient::Factory(_network), seconds(10),
+            [this](std::shared_ptr<ServiceInfo> service) {
                 _reported.push_back(*service);
                 _reports.push_back(service->name + "@" + std::to_string(Now()));
-            };
-        }
-        return std::make_unique<BaseStationDiscoveryService>(
-            [this]() { return _clock.CreateTimer(); },
-            FakeMDnsClient::Factory(_network), seconds(10), callback);
+                if (_stopOnReport) {
+                    _service->Stop();
+                }
+            });
     }
 
     void Announce(const std::string& name, Txt txt = StationTxt)
@@ -75,13 +75,16 @@ protected:
     std::shared_ptr<Network> _network = std::make_shared<Network>();
     Names _reports;
     std::vector<ServiceInfo> _reported;
+    bool _stopOnReport = false;
+    std::unique_ptr<BaseStationDiscoveryService> _service;
 };
 
 // "+name" announces an instance, "-name" withdraws it, "!name" announces it
 // and reports it found; "S" starts, "T" stops, "R" runs what is queued, "X"
 // lets the ten-second wait expire without running its handler, "H" holds the
-// answers of later resolves, "L" lets the held ones go, a number advances the
-// clock by milliseconds. Then the service is destroyed and held answers go.
+// answers of later resolves, "L" lets the held ones go, "C" makes the report
+// callback stop the search, a number advances the clock by milliseconds. Then
+// the service is destroyed and held answers go.
 TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
 {
     const struct {
@@ -104,6 +107,7 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
          {"plavo-N0@0", "plavo-N1@3000", "plavo-N0@10000", "plavo-N1@10000"}, 2, 1, 1},
         {"a late resolve counts while its search is current, not after a restart or destruction",
          "+plavo-A1 H S R L R 10000 T S R L R 10000", {"plavo-A1@0", "plavo-A1@10000"}, 4, 2, 1},
+        {"the report callback may stop the search", "+plavo-A1 +plavo-A2 C S 30000", {"plavo-A1@0"}, 1, 1, 1},
     };
     for (const auto& scenario : scenarios) {
         SCOPED_TRACE(scenario.description);
@@ -111,7 +115,8 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
         _log.Clear();
         _network = std::make_shared<Network>();
         _start = _clock.GetNow();
-        auto service = CreateService();
+        _stopOnReport = false;
+        CreateService();
         std::istringstream words(scenario.steps);
         for (std::string step; words >> step;) {
             if (step[0] == '+' || step[0] == '!') {
@@ -122,7 +127,7 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
             } else if (step[0] == '-') {
                 _network->Withdraw(step.substr(1));
             } else if (step == "S" || step == "T") {
-                step == "S" ? service->Start() : service->Stop();
+                step == "S" ? _service->Start() : _service->Stop();
             } else if (step == "R") {
                 _clock.RunPending();
             } else if (step == "X") {
@@ -131,11 +136,13 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
                 _network->SetResolveDelivery(Delivery::Held);
             } else if (step == "L") {
                 _network->ReleaseHeldResolves();
+            } else if (step == "C") {
+                _stopOnReport = true;
             } else {
                 _clock.Advance(milliseconds(std::stoi(step)));
             }
         }
-        service.reset();
+        _service.reset();
         _network->ReleaseHeldResolves();
         _clock.Advance(seconds(30));
         EXPECT_EQ(scenario.reports, _reports);
@@ -181,28 +188,13 @@ TEST_F(DiscoveryTest, OnlyBaseStationNamesAreResolvedAndOnlyKeldraBrisgoRecordsR
         }
     }
 
-    auto service = CreateService();
-    service->Start();
+    CreateService();
+    _service->Start();
     _clock.RunPending();
     EXPECT_EQ(expectedResolves, _network->Arguments("Resolve"));
     EXPECT_EQ(expectedReports, _reports);
     // Ignored records leave no trace in the log.
     EXPECT_EQ(1U, _log.Entries().size());
-}
-
-TEST_F(DiscoveryTest, TheDiscoveryCallbackMayStopTheSearch)
-{
-    Announce("plavo-A1");
-    Announce("plavo-A2");
-    std::unique_ptr<BaseStationDiscoveryService> service;
-    service = CreateService([&](std::shared_ptr<ServiceInfo> found) {
-        _reports.push_back(found->name);
-        service->Stop();
-    });
-    service->Start();
-    _clock.Advance(seconds(30));
-    EXPECT_EQ(Names({"plavo-A1"}), _reports);
-    EXPECT_EQ(0U, _clock.PendingWaitCount());
 }
 
 // The event loop on a worker thread with real timers, the host's thread
