@@ -82,6 +82,16 @@ TEST_F(ManagerTest, KnownServicesAreNotCheckedAgainButChangedOnesAre)
     clock.Advance(SearchPeriod);
     EXPECT_EQ(log.Count(INFO_LOG_LEVEL, "Updated base station 1: plavo-" + Id1 + ": 192.168.1.11:8443"), 1u);
     EXPECT_EQ(WebApiAt(Address2)->Count(RequestKind::ShortInfo), 1u);
+
+    // While none can be created, the station keeps polling through the one it has.
+    webApis.FailCreation(SystemError(boost::system::errc::not_enough_memory));
+    Announce(Id1, Address1);
+    const auto polls = WebApiAt(Address2)->Count(RequestKind::Status);
+    clock.Advance(SearchPeriod);
+    EXPECT_THAT(Messages(ERROR_LOG_LEVEL), ElementsAre("Failed to create web API interface for base station " + Id1 +
+                                                       ": system:12 (Cannot allocate memory)"));
+    EXPECT_EQ(webApis.CreatedCount(), 2u);
+    EXPECT_EQ(WebApiAt(Address2)->Count(RequestKind::Status), polls + 2);
 }
 
 TEST_F(ManagerTest, TheStationPassingItsCheckFirstBecomesMaster)
