@@ -129,19 +129,6 @@ TEST_F(StationTest, ReachesTheStationWithCredentialsEditedBetweenPolls)
     EXPECT_THAT(sent, ElementsAre(as("first"), as("second"), as("second"), boost::none));
 }
 
-TEST_F(StationTest, KeepsItsWebApiObjectWhenANewOneCannotBeCreated)
-{
-    // Station 2 stays missing: the search goes on.
-    Run([](FakeKeldraWebApi& webApi) { webApi.AnswerStatus(Station1Status()); }, true);
-    webApis.FailCreation(SystemError(boost::system::errc::not_enough_memory));
-    Announce(Id1, Address2);
-    clock.Advance(SearchPeriod);
-    EXPECT_THAT(Messages(ERROR_LOG_LEVEL), ElementsAre("Failed to create web API interface for base station " + Id1 +
-                                                       ": system:12 (Cannot allocate memory)"));
-    EXPECT_EQ(webApis.CreatedCount(), 1u);
-    EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::Status), 3u);
-}
-
 TEST_F(StationTest, CompleteStatusFillsTheRoomMappingAndIsForwarded)
 {
     StartWithStation1(MakeStatus({ThermostatRoom(11, "THERM001", 21.0), ThermostatRoom(12, "THERM002", 19.5),
