@@ -161,8 +161,8 @@ TEST_F(ProductWebService, BadFilesAreAnsweredAndLoggedAndMovedAsideOnReset)
         {"", read + "!", "ConfigurationReader", "it is larger than 1048576 bytes"},
         {R"({"stations": []})", read + ":  -> Expected object key \"baseStations\"", "KeldraProductWebService",
          "its content is not in the expected format:  -> Expected object key"},
-        {R"({"baseStations": 5})", read + ": [baseStations] -> Expected type Array, found Int", "KeldraProductWebService",
-         "its content is not in the expected format: [baseStations] -> Expected type"},
+        {R"({"baseStations": 5})", read + ": [baseStations] -> Expected type Array, found Int",
+         "KeldraProductWebService", "its content is not in the expected format: [baseStations] -> Expected type"},
         {nullptr, "Could not open the config file '" + Quoted(_path) + "'!", "ConfigurationReader",
          "it cannot be opened (No such file or directory)"},
     };
@@ -170,8 +170,9 @@ TEST_F(ProductWebService, BadFilesAreAnsweredAndLoggedAndMovedAsideOnReset)
     for (const auto& [text, line, source, problem] : cases) {
         SCOPED_TRACE(line);
         // The empty text stands for a file one byte beyond the reader's limit.
-        const std::string content =
-            text == nullptr ? "(missing)" : *text ? text : std::string(KeldraConfigurationReader::MaximumFileSize + 1, ' ');
+        const std::string content = text == nullptr ? "(missing)"
+                                    : *text         ? text
+                                                    : std::string(KeldraConfigurationReader::MaximumFileSize + 1, ' ');
         boost::filesystem::remove(_path);
         if (text != nullptr) {
             WriteBytes(_path, content);
