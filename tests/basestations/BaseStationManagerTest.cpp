@@ -33,7 +33,7 @@ TEST_F(ManagerTest, AnnouncedStationIsFoundCheckedElectedAndPolled)
                                 "Selecting base station 1 as system master", "Set system master: " + Id1,
                                 "Stop base station discovery"}));
     ASSERT_EQ(webApis.CreatedCount(), 1u);
-    const auto webApi = webApis.Last();
+    const auto webApi = webApis.Created(0);
     EXPECT_EQ(webApi->GetParameters().endpoint.port(), 443) << "whatever port the announcement names";
     // A passed check takes back an unsupported firmware reported before.
     Calls expected{"HandleGeneralError(0)", "UnSetBaseStationMissing(1)", "UnSetUnsupportedFirmware(1)"};
@@ -53,14 +53,10 @@ TEST_F(ManagerTest, AnnouncedStationIsFoundCheckedElectedAndPolled)
 
 TEST_F(ManagerTest, InvalidatedStationIsSearchedForAgain)
 {
-    // Invalidated (EveryStateEndsInItsErrorHandlerCalls): the search goes on
-    // every 10 seconds.
+    // Invalidated (EveryStateEndsInItsErrorHandlerCalls), then found again at
+    // the same address: a new web API object, a new check, master again.
     StartWithStation1();
     PollWith(SystemError(boost::system::errc::host_unreachable));
-    clock.Advance(SearchPeriod);
-    EXPECT_EQ(Browses(), 2u);
-
-    // Found again: a new web API object, a new check, master again.
     Announce(Id1, Address1);
     clock.Advance(SearchPeriod);
     EXPECT_EQ(webApis.CreatedCount(), 2u);
@@ -79,20 +75,30 @@ TEST_F(ManagerTest, KnownServicesAreNotCheckedAgainButChangedOnesAre)
               1u);
     EXPECT_EQ(log.Count(DEBUG_LOG_LEVEL, "Base station 1 already known: plavo-" + Id1 + ": 192.168.1.10:8443"), 1u);
     EXPECT_EQ(webApis.CreatedCount(), 1u);
-    EXPECT_EQ(webApis.Last()->Count(RequestKind::ShortInfo), 1u);
+    EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::ShortInfo), 1u);
 
     // Moved to another address: a new web API object and a new check.
     Announce(Id1, Address2);
     clock.Advance(SearchPeriod);
     EXPECT_EQ(log.Count(INFO_LOG_LEVEL, "Updated base station 1: plavo-" + Id1 + ": 192.168.1.11:8443"), 1u);
     EXPECT_EQ(WebApiAt(Address2)->Count(RequestKind::ShortInfo), 1u);
+
+    // While none can be created, the station keeps polling through the one it has.
+    webApis.FailCreation(SystemError(boost::system::errc::not_enough_memory));
+    Announce(Id1, Address1);
+    const auto polls = WebApiAt(Address2)->Count(RequestKind::Status);
+    clock.Advance(SearchPeriod);
+    EXPECT_THAT(Messages(ERROR_LOG_LEVEL), ElementsAre("Failed to create web API interface for base station " + Id1 +
+                                                       ": system:12 (Cannot allocate memory)"));
+    EXPECT_EQ(webApis.CreatedCount(), 2u);
+    EXPECT_EQ(WebApiAt(Address2)->Count(RequestKind::Status), polls + 2);
 }
 
 TEST_F(ManagerTest, TheStationPassingItsCheckFirstBecomesMaster)
 {
     webApis.OnCreate([](FakeKeldraWebApi& webApi) {
         webApi.AnswerShortInfo(Firmware(std::string(KeldraWebApi::MinimalVersion())), Delivery::Held);
-        webApi.AnswerStatus(AddressOf(webApi) == Address1 ? Station1Status(4, true) : Station2Status(true));
+        webApi.AnswerStatus(AddressOf(webApi) == Address1 ? Station1Status(4, true, {-21}) : Station2Status(true));
     });
     manager->AddBaseStation(Station1());
     manager->AddBaseStation(Station2());
@@ -109,6 +115,13 @@ TEST_F(ManagerTest, TheStationPassingItsCheckFirstBecomesMaster)
     // Only the master's leaving-home status reaches the application.
     EXPECT_EQ(events.LeavingHome().size(), 2u);
     EXPECT_EQ(events.Systems().size(), 4u);
+    // Once station 1 has reported its error, every error status says a station has one.
+    const auto statuses = events.Errors();
+    ASSERT_EQ(statuses.size(), 4u);
+    for (const auto& status : statuses) {
+        EXPECT_EQ(status.state.hasError, status.station == StationNumber(1));
+        EXPECT_EQ(status.anyStationHasError, &status != &statuses[0]);
+    }
 }
 
 // Regression: such a station was searched for again in a tight loop.
@@ -129,10 +142,8 @@ TEST_F(ManagerTest, StationFailingEveryCheckIsRetriedOncePerSearchPeriod)
 TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
 {
     using Drive = std::function<void(ManagerTest&)>;
-    const auto poll = [](Oru::SystemResult<KeldraJson::StatusObject> answer) -> Drive {
-        return [answer](ManagerTest& test) { test.PollWith(answer); };
-    };
-    const auto pollEach = [](std::vector<Oru::SystemResult<KeldraJson::StatusObject>> answers) -> Drive {
+    // The answers of the next polls, one per poll period.
+    const auto polls = [](std::vector<Oru::SystemResult<KeldraJson::StatusObject>> answers) -> Drive {
         return [answers](ManagerTest& test) {
             for (const auto& answer : answers) {
                 test.PollWith(answer);
@@ -140,6 +151,7 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
         };
     };
     const auto timedOut = SystemError(boost::system::errc::timed_out);
+    // The first status found the elements: a station that starts with this one.
     const auto startWith = [](KeldraJson::StatusObject status) -> Drive {
         return [status](ManagerTest& test) {
             test.Recreate();
@@ -155,20 +167,18 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
     const Calls communication{"SetCommunicationError(1)", "HandleGeneralError(0)"};
     const Calls badResponse = with({}, "HandleGeneralError(10)");
     const Calls unexpected{"HandleGeneralError(100)"};
-    auto fatal = Station1Status();
-    fatal.responseCode = 405;
     const struct {
         Drive drive;
         Calls calls;
         int invalidated;  // -1: not looked at
     } cases[] = {
-        {poll(SystemError(boost::system::errc::host_unreachable)), missing, 1},
-        {poll(SystemError(boost::system::errc::connection_reset)), communication, 1},
-        {poll(SystemError(boost::system::errc::connection_refused)), communication, 1},
-        {poll(SystemError(boost::system::errc::operation_canceled)), communication, 1},
-        {poll(boost::system::error_code(boost::asio::ssl::error::stream_truncated)), communication, 1},
-        {poll(make_error_code(BaseStationRequestError::StationKeyMismatch)), communication, 1},
-        {poll(make_error_code(BaseStationRequestError::CredentialsRefused)),
+        {polls({SystemError(boost::system::errc::host_unreachable)}), missing, 1},
+        {polls({SystemError(boost::system::errc::connection_reset)}), communication, 1},
+        {polls({SystemError(boost::system::errc::connection_refused)}), communication, 1},
+        {polls({SystemError(boost::system::errc::operation_canceled)}), communication, 1},
+        {polls({boost::system::error_code(boost::asio::ssl::error::stream_truncated)}), communication, 1},
+        {polls({make_error_code(BaseStationRequestError::StationKeyMismatch)}), communication, 1},
+        {polls({make_error_code(BaseStationRequestError::CredentialsRefused)}),
          {"SetInvalidCredentials(1)", "UnSetCommunicationError(1)", "HandleGeneralError(0)"}, 1},
         {[](ManagerTest& test) {
              // A new address brings a new web API object and a new check;
@@ -181,32 +191,31 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
              test.network->WithdrawAll();
          },
          with({"UnSetBaseStationMissing(1)", "SetUnsupportedFirmware(1)"}, "HandleGeneralError(0)"), -1},
-        {poll(boost::system::errc::make_error_code(boost::system::errc::bad_message)), badResponse, 0},
-        {poll(make_error_code(BaseStationRequestError::UnusableMessage)), badResponse, 0},
-        {poll(timedOut), unexpected, 0},
+        {polls({boost::system::errc::make_error_code(boost::system::errc::bad_message)}), badResponse, 0},
+        {polls({make_error_code(BaseStationRequestError::UnusableMessage)}), badResponse, 0},
+        {polls({timedOut}), unexpected, 0},
         // Unanswered three times in a row: unreachable.
-        {pollEach({timedOut, timedOut, timedOut}),
+        {polls({timedOut, timedOut, timedOut}),
          {"HandleGeneralError(100)", "HandleGeneralError(100)", "SetCommunicationError(1)", "HandleGeneralError(0)"}, 1},
         {[](ManagerTest& test) {
              test.WebApiAt(Address1)->AnswerStatus(Station1Status(), Delivery::Held);
              test.clock.Advance(PollPeriod * 4);
          },
          communication, 1},
-        {pollEach({timedOut, timedOut, Station1Status(), timedOut}),
+        {polls({timedOut, timedOut, Station1Status(), timedOut}),
          {"HandleGeneralError(100)", "HandleGeneralError(100)", "UnSetActorModuleMissing(1)",
           "UnSetRoomThermostatMissing(1)", "UnSetInvalidCredentials(1)", "UnSetCommunicationError(1)",
           "HandleGeneralError(0)", "HandleGeneralError(100)"},
          0},
-        {poll(make_error_code(BaseStationRequestError::Timeout)), unexpected, 0},
-        {poll(boost::system::errc::make_error_code(boost::system::errc::connection_refused)), unexpected, 0},
-        {poll(fatal), {"HandleGeneralError(1000)"}, 0},
+        {polls({make_error_code(BaseStationRequestError::Timeout)}), unexpected, 0},
+        {polls({boost::system::errc::make_error_code(boost::system::errc::connection_refused)}), unexpected, 0},
         {startWith(MakeStatus({ThermostatRoom(1, "XXXXXXXX", 20.0)})),
          with({"SetRoomThermostatMissing(1)", "SetActorModuleMissing(1)"}, "HandleGeneralError(0)"), 0},
         {startWith(MakeStatus({ThermostatRoom(1, "THERM001", 20.0), ThermostatRoom(2, "THERM002", 20.0)})),
          with({"SetActorModuleMissing(1)", "UnSetRoomThermostatMissing(1)"}, "HandleGeneralError(0)"), 0},
         {startWith(MakeStatus({PowerLevelRoom(1, {3}, 4)})),
          with({"SetRoomThermostatMissing(1)", "UnSetActorModuleMissing(1)"}, "HandleGeneralError(0)"), 0},
-        {poll(Station1Status()), Complete1, 0},
+        {polls({Station1Status()}), Complete1, 0},
     };
     for (const auto& entry : cases) {
         SCOPED_TRACE(::testing::PrintToString(entry.calls));
@@ -220,9 +229,9 @@ TEST_F(ManagerTest, EveryStateEndsInItsErrorHandlerCalls)
         EXPECT_EQ(Browses(), unsigned(entry.invalidated));
         EXPECT_EQ(log.Count(INFO_LOG_LEVEL, "Unset system master: " + Id1), unsigned(entry.invalidated));
         // Only a station that is still valid polls on.
-        const auto polls = WebApiAt(Address1)->Count(RequestKind::Status);
+        const auto before = WebApiAt(Address1)->Count(RequestKind::Status);
         clock.Advance(PollPeriod);
-        EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::Status), polls + 1 - entry.invalidated);
+        EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::Status), before + 1 - entry.invalidated);
     }
 }
 
@@ -249,52 +258,6 @@ TEST_F(ManagerTest, StationKeyIsTrustedFromTheFirstContactOn)
     clock.Advance(SearchPeriod);
     EXPECT_EQ(webApis.CreatedCount(), 2u);
     EXPECT_EQ(WebApiAt(Address1)->GetParameters().trustedStationKey, boost::optional<std::string>("bb:02"));
-}
-
-TEST_F(ManagerTest, PowerLevelIsForwardedWhenItChangesAThermostatWithEveryPoll)
-{
-    StartWithStation1();
-    PollWith(Station1Status());
-    PollWith(Station1Status());
-    EXPECT_EQ(events.RoomTemperatures().size(), 4u);
-    EXPECT_THAT(events.PowerLevels(), IsEmpty()) << "level 4 was forwarded with the first poll";
-    PollWith(Station1Status(5));
-    clock.Advance(PollPeriod);
-    ASSERT_EQ(events.PowerLevels().size(), 1u);
-    EXPECT_EQ(events.PowerLevels()[0].status.powerLevel, 5);
-}
-
-// Regression: NaN and huge limits were converted with undefined behaviour.
-TEST_F(ManagerTest, TemperatureLimitsFromTheNetworkAreTakenOverOnlyWhenUsable)
-{
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double infinity = std::numeric_limits<double>::infinity();
-    StartWithStation1(MakeStatus({ThermostatRoom(21, "THERM001", 21.0, nan, infinity),
-                                  ThermostatRoom(22, "THERM002", nan, -infinity, 1e300), PowerLevelRoom(23, {3}, 4)}));
-    clock.Advance(PollPeriod);
-    EXPECT_EQ(events.RoomTemperatures().size(), 2u);
-    // No range was taken over: a setpoint of 30 degrees is written.
-    manager->SetSetpointTemperature(0, 0, HalfDegreeTemperature::CreateFrom(60));
-    clock.RunPending();
-    EXPECT_EQ(WebApiAt(Address1)->Count(RequestKind::SetpointTemperature), 1u);
-}
-
-TEST_F(ManagerTest, ErrorStatusTellsWhetherAnyStationHasAnError)
-{
-    Run(
-        [](FakeKeldraWebApi& webApi) {
-            webApi.AnswerStatus(AddressOf(webApi) == Address1 ? Station1Status(4, false, {-21}) : Station2Status());
-        },
-        true);
-    Announce(Id2, Address2);
-    clock.Advance(SearchPeriod);
-    std::size_t fromStation2 = 0;
-    for (const auto& errorStatus : events.Errors()) {
-        fromStation2 += errorStatus.station == StationNumber(2) ? 1 : 0;
-        EXPECT_EQ(errorStatus.state.hasError, errorStatus.station == StationNumber(1));
-        EXPECT_TRUE(errorStatus.anyStationHasError);
-    }
-    EXPECT_EQ(fromStation2, 1u);
 }
 
 TEST_F(ManagerTest, PollStillInFlightAfterFiveSecondsIsCancelledQuietly)
@@ -520,8 +483,8 @@ TEST(ManagerThreadTest, HostCommandsRaceNothingOnTheWorkerThread)
     work.reset();
     ioService.stop();
     worker.join();
-    EXPECT_EQ(webApis.Last()->Count(RequestKind::SetpointTemperature), 50u);
-    EXPECT_EQ(webApis.Last()->Count(RequestKind::CoolingMode), 50u);
+    EXPECT_EQ(webApis.Created(0)->Count(RequestKind::SetpointTemperature), 50u);
+    EXPECT_EQ(webApis.Created(0)->Count(RequestKind::CoolingMode), 50u);
 }
 
 }  // namespace

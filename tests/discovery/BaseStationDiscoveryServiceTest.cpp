@@ -4,6 +4,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -47,18 +48,18 @@ ServiceInfo Service(const std::string& name, Txt txt = StationTxt)
 
 class DiscoveryTest : public ::testing::Test {
 protected:
-    std::unique_ptr<BaseStationDiscoveryService> CreateService(
-        BaseStationDiscoveryService::DiscoveryCallback callback = {})
+    // Records each report as "name@milliseconds since the scenario began".
+    void CreateService()
     {
-        if (!callback) {
-            callback = [this](std::shared_ptr<ServiceInfo> service) {
+        _service = std::make_unique<BaseStationDiscoveryService>(
+            [this]() { return _clock.CreateTimer(); }, FakeMDnsClient::Factory(_network), seconds(10),
+            [this](std::shared_ptr<ServiceInfo> service) {
                 _reported.push_back(*service);
                 _reports.push_back(service->name + "@" + std::to_string(Now()));
-            };
-        }
-        return std::make_unique<BaseStationDiscoveryService>(
-            [this]() { return _clock.CreateTimer(); },
-            FakeMDnsClient::Factory(_network), seconds(10), callback);
+                if (_stopOnReport) {
+                    _service->Stop();
+                }
+            });
     }
 
     void Announce(const std::string& name, Txt txt = StationTxt)
@@ -70,35 +71,90 @@ protected:
 
     LogCapture _log;
     VirtualClockSystem _clock;
-    const VirtualClockSystem::TimePoint _start = _clock.GetNow();
+    VirtualClockSystem::TimePoint _start = _clock.GetNow();
     std::shared_ptr<Network> _network = std::make_shared<Network>();
     Names _reports;
     std::vector<ServiceInfo> _reported;
+    bool _stopOnReport = false;
+    std::unique_ptr<BaseStationDiscoveryService> _service;
 };
 
-TEST_F(DiscoveryTest, ListsAndResolvesAfreshEveryTenSecondsWhileActive)
+// "+name" announces an instance, "-name" withdraws it, "!name" announces it
+// and reports it found; "S" starts, "T" stops, "R" runs what is queued, "X"
+// lets the ten-second wait expire without running its handler, "H" holds the
+// answers of later resolves, "L" lets the held ones go, "C" makes the report
+// callback stop the search, a number advances the clock by milliseconds. Then
+// the service is destroyed and held answers go.
+TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
 {
-    Announce("plavo-A1");
-    auto service = CreateService();
-    service->Start();
-    _clock.RunPending();
-    ASSERT_EQ(1U, _reported.size());
+    const struct {
+        const char* description;
+        const char* steps;
+        Names reports;
+        std::size_t browses, starts, stops;
+    } scenarios[] = {
+        {"lists and resolves afresh every ten seconds while active", "+plavo-A1 S R 9999 +plavo-B2 1 -plavo-A1 10000",
+         {"plavo-A1@0", "plavo-A1@10000", "plavo-B2@10000", "plavo-B2@20000"}, 3, 1, 0},
+        {"Stop ends the search", "+plavo-A1 S R T 30000", {"plavo-A1@0"}, 1, 1, 1},
+        {"every Start and Stop is logged, only a change of state acts; a restart searches at once",
+         "+plavo-A1 T S T 30000 S T S S 3000 S R T T S 10000",
+         {"plavo-A1@30000", "plavo-A1@33000", "plavo-A1@43000"}, 3, 6, 5},
+        {"an expiry that raced with a restart runs no cycle", "+plavo-A1 S R X T S R 10000",
+         {"plavo-A1@0", "plavo-A1@10000", "plavo-A1@20000"}, 3, 2, 1},
+        {"a search queued by Start does not run after destruction", "+plavo-A1 S", {}, 0, 1, 0},
+        {"a station reported new is resolved at once while active, in the search's rhythm",
+         "!plavo-N0 R S R 3000 !plavo-N1 R !printer R 7000 T !plavo-N2 R",
+         {"plavo-N0@0", "plavo-N1@3000", "plavo-N0@10000", "plavo-N1@10000"}, 2, 1, 1},
+        {"a late resolve counts while its search is current, not after a restart or destruction",
+         "+plavo-A1 H S R L R 10000 T S R L R 10000", {"plavo-A1@0", "plavo-A1@10000"}, 4, 2, 1},
+        {"the report callback may stop the search", "+plavo-A1 +plavo-A2 C S 30000", {"plavo-A1@0"}, 1, 1, 1},
+    };
+    for (const auto& scenario : scenarios) {
+        SCOPED_TRACE(scenario.description);
+        _reports.clear();
+        _log.Clear();
+        _network = std::make_shared<Network>();
+        _start = _clock.GetNow();
+        _stopOnReport = false;
+        CreateService();
+        std::istringstream words(scenario.steps);
+        for (std::string step; words >> step;) {
+            if (step[0] == '+' || step[0] == '!') {
+                Announce(step.substr(1));
+                if (step[0] == '!') {
+                    _network->ReportFound(Device(step.substr(1)));
+                }
+            } else if (step[0] == '-') {
+                _network->Withdraw(step.substr(1));
+            } else if (step == "S" || step == "T") {
+                step == "S" ? _service->Start() : _service->Stop();
+            } else if (step == "R") {
+                _clock.RunPending();
+            } else if (step == "X") {
+                _clock.ExpireWithoutRunning(seconds(10));
+            } else if (step == "H") {
+                _network->SetResolveDelivery(Delivery::Held);
+            } else if (step == "L") {
+                _network->ReleaseHeldResolves();
+            } else if (step == "C") {
+                _stopOnReport = true;
+            } else {
+                _clock.Advance(milliseconds(std::stoi(step)));
+            }
+        }
+        _service.reset();
+        _network->ReleaseHeldResolves();
+        _clock.Advance(seconds(30));
+        EXPECT_EQ(scenario.reports, _reports);
+        EXPECT_EQ(scenario.browses, BrowseCount());
+        EXPECT_EQ(scenario.starts, _log.Count(log4cplus::INFO_LOG_LEVEL, "Start base station discovery"));
+        EXPECT_EQ(scenario.stops, _log.Count(log4cplus::INFO_LOG_LEVEL, "Stop base station discovery"));
+        EXPECT_EQ(scenario.starts + scenario.stops, _log.Entries().size());
+        EXPECT_EQ(0U, _clock.PendingWaitCount());
+        EXPECT_EQ(0U, _clock.TimerCount());
+        EXPECT_EQ(0U, _network->ClientCount());
+    }
     EXPECT_EQ(Service("plavo-A1"), _reported.front());
-    _clock.Advance(milliseconds(9999));
-    Announce("plavo-B2");
-    _clock.Advance(milliseconds(1));
-    _network->Withdraw("plavo-A1");
-    _clock.Advance(seconds(10));
-    EXPECT_EQ(Names({"plavo-A1@0", "plavo-A1@10000", "plavo-B2@10000", "plavo-B2@20000"}), _reports);
-    EXPECT_EQ(Names(3, "_https._tcp"), _network->Arguments("Browse"));
-
-    service->Stop();
-    _clock.Advance(seconds(30));
-    EXPECT_EQ(4U, _reports.size());
-    EXPECT_EQ(0U, _clock.PendingWaitCount());
-    EXPECT_EQ(Names({"Start base station discovery", "Stop base station discovery"}),
-              _log.Messages(log4cplus::INFO_LOG_LEVEL));
-    EXPECT_EQ(2U, _log.Entries().size());
 }
 
 TEST_F(DiscoveryTest, OnlyBaseStationNamesAreResolvedAndOnlyKeldraBrisgoRecordsReported)
@@ -132,148 +188,13 @@ TEST_F(DiscoveryTest, OnlyBaseStationNamesAreResolvedAndOnlyKeldraBrisgoRecordsR
         }
     }
 
-    auto service = CreateService();
-    service->Start();
+    CreateService();
+    _service->Start();
     _clock.RunPending();
     EXPECT_EQ(expectedResolves, _network->Arguments("Resolve"));
     EXPECT_EQ(expectedReports, _reports);
     // Ignored records leave no trace in the log.
     EXPECT_EQ(1U, _log.Entries().size());
-}
-
-TEST_F(DiscoveryTest, AStationReportedNewIsResolvedAtOnceWhileActive)
-{
-    auto service = CreateService();
-    const auto appear = [this](const std::string& name) {
-        Announce(name);
-        _network->ReportFound(Device(name));
-        _clock.RunPending();
-    };
-    appear("plavo-N0");
-    EXPECT_TRUE(_network->Arguments("Resolve").empty()) << "inactive";
-
-    service->Start();
-    _clock.RunPending();
-    _network->WithdrawAll();
-    _network->ClearCalls();
-    _reports.clear();
-    _clock.Advance(seconds(3));
-    appear("plavo-N1");
-    appear("printer");
-    EXPECT_EQ(Names({"plavo-N1"}), _network->Arguments("Resolve"));
-    EXPECT_EQ(Names({"plavo-N1@3000"}), _reports);
-    // The search keeps its rhythm.
-    _clock.Advance(seconds(7));
-    EXPECT_EQ(Names({"plavo-N1@3000", "plavo-N1@10000"}), _reports);
-
-    service->Stop();
-    appear("plavo-N2");
-    service.reset();
-    appear("plavo-N3");
-    EXPECT_EQ(2U, _reports.size());
-    EXPECT_EQ(Names({"plavo-N1", "plavo-N1"}), _network->Arguments("Resolve"));
-}
-
-TEST_F(DiscoveryTest, StartAndStopActOnlyWhenTheyChangeTheState)
-{
-    Announce("plavo-A1");
-    auto service = CreateService();
-    service->Stop();
-    service->Start();
-    service->Stop();
-    _clock.Advance(seconds(30));  // stopped before the first search ran: no search
-    service->Start();
-    service->Stop();
-    service->Start();
-    service->Start();
-    _clock.Advance(seconds(3));
-    service->Start();  // while active: no further search
-    _clock.RunPending();
-    // A restart searches at once and waits a full period from there.
-    service->Stop();
-    service->Stop();
-    service->Start();
-    _clock.Advance(milliseconds(9999));
-    EXPECT_EQ(Names({"plavo-A1@30000", "plavo-A1@33000"}), _reports);
-    _clock.Advance(milliseconds(1));
-    EXPECT_EQ(Names({"plavo-A1@30000", "plavo-A1@33000", "plavo-A1@43000"}), _reports);
-    EXPECT_EQ(3U, BrowseCount());
-    EXPECT_EQ(1U, _clock.PendingWaitCount());
-    EXPECT_EQ(6U, _log.Count(log4cplus::INFO_LOG_LEVEL, "Start base station discovery"));
-    EXPECT_EQ(5U, _log.Count(log4cplus::INFO_LOG_LEVEL, "Stop base station discovery"));
-}
-
-// The wait expires and its handler is queued; Stop and Start come before it runs.
-TEST_F(DiscoveryTest, AnExpiryThatRacedWithARestartRunsNoCycle)
-{
-    Announce("plavo-A1");
-    auto service = CreateService();
-    service->Start();
-    _clock.RunPending();
-    _clock.ExpireWithoutRunning(seconds(10));
-    service->Stop();
-    service->Start();
-    _clock.RunPending();
-    EXPECT_EQ(2U, BrowseCount());
-    _clock.Advance(milliseconds(9999));
-    EXPECT_EQ(2U, BrowseCount());
-    _clock.Advance(milliseconds(1));
-    EXPECT_EQ(3U, BrowseCount());
-    EXPECT_EQ(3U, _reports.size());
-}
-
-TEST_F(DiscoveryTest, ALateResolveAfterARestartOrDestructionIsDropped)
-{
-    Announce("plavo-A1");
-    _network->SetResolveDelivery(Delivery::Held);
-    auto service = CreateService();
-    EXPECT_EQ(1U, _network->ClientCount());
-    EXPECT_EQ(1U, _clock.TimerCount());
-    service->Start();
-    _clock.RunPending();
-    EXPECT_EQ(1U, _network->ReleaseHeldResolves());
-    _clock.RunPending();
-    EXPECT_EQ(Names({"plavo-A1@0"}), _reports) << "late, but still active";
-
-    // An answer of the search before a restart is dropped; the restart's is not.
-    _clock.Advance(seconds(10));
-    service->Stop();
-    service->Start();
-    _clock.RunPending();
-    EXPECT_EQ(2U, _network->ReleaseHeldResolves());
-    _clock.RunPending();
-    EXPECT_EQ(Names({"plavo-A1@0", "plavo-A1@10000"}), _reports);
-
-    _clock.Advance(seconds(10));
-    service.reset();
-    EXPECT_EQ(0U, _network->ClientCount());
-    EXPECT_EQ(0U, _clock.TimerCount());
-    EXPECT_EQ(0U, _clock.PendingWaitCount());
-    EXPECT_EQ(1U, _network->ReleaseHeldResolves());
-    _clock.Advance(seconds(30));
-    EXPECT_EQ(2U, _reports.size()) << "after destruction";
-
-    // A search queued by Start and not yet run.
-    service = CreateService();
-    service->Start();
-    service.reset();
-    _clock.Advance(seconds(30));
-    EXPECT_EQ(4U, BrowseCount());
-}
-
-TEST_F(DiscoveryTest, TheDiscoveryCallbackMayStopTheSearch)
-{
-    Announce("plavo-A1");
-    Announce("plavo-A2");
-    std::unique_ptr<BaseStationDiscoveryService> service;
-    service = CreateService([&](std::shared_ptr<ServiceInfo> found) {
-        _reports.push_back(found->name);
-        service->Stop();
-    });
-    service->Start();
-    _clock.Advance(seconds(30));
-    EXPECT_EQ(Names({"plavo-A1"}), _reports);
-    EXPECT_EQ(0U, _clock.PendingWaitCount());
 }
 
 // The event loop on a worker thread with real timers, the host's thread

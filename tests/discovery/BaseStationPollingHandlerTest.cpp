@@ -36,10 +36,13 @@ protected:
     Oru::Testing::VirtualClockSystem _clock;
     Oru::Testing::VirtualClockSystem::TimePoint _start = _clock.GetNow();
     Lines _polls;
+    std::unique_ptr<BaseStationPollingHandler> _handler;
 };
 
 // "RA" registers the function A, "S" starts, "T" stops, "+5000" advances
-// the clock by milliseconds; then the handler is destroyed.
+// the clock by milliseconds; then the handler is destroyed. The functions X,
+// T and C, after recording their poll, destroy the handler, stop it, or
+// register D and start again.
 TEST_F(PollingHandlerTest, StartStopAndRegistrationScenarios)
 {
     const std::tuple<const char*, const char*, Lines> scenarios[] = {
@@ -57,24 +60,36 @@ TEST_F(PollingHandlerTest, StartStopAndRegistrationScenarios)
         {"Registering before Start polls only the newer function", "RA RB S +5000", {"B@0", "B@5000"}},
         {"Stop after a replacement stops the new function", "RA S RB S +1000 T +10000", {"B@0"}},
         {"destroyed with the first poll's completion queued", "RA S", {}},
+        {"the function may destroy its handler", "RX S +20000", {"X@0"}},
+        {"the function may stop its polling", "RT S +20000", {"T@0"}},
+        {"the function may replace itself and start again", "RC S +5000", {"C@0", "D@0", "D@5000"}},
     };
     for (const auto& [description, steps, polls] : scenarios) {
         SCOPED_TRACE(steps);
         _polls.clear();
         _start = _clock.GetNow();
-        {
-            BaseStationPollingHandler handler(Timers());
-            std::istringstream words(steps);
-            for (std::string step; words >> step;) {
-                if (step[0] == 'R') {
-                    handler.RegisterPollingFunctionStatus(Recorder(step.substr(1)));
-                } else if (step[0] == '+') {
-                    _clock.Advance(boost::chrono::milliseconds(std::stoi(step.substr(1))));
-                } else {
-                    step == "S" ? handler.Start() : handler.Stop();
-                }
+        _handler = std::make_unique<BaseStationPollingHandler>(Timers());
+        std::istringstream words(steps);
+        for (std::string step; words >> step;) {
+            if (step[0] == 'R') {
+                _handler->RegisterPollingFunctionStatus([this, name = step.substr(1)](CancellationToken& token) {
+                    Recorder(name)(token);
+                    if (name == "X") {
+                        _handler.reset();
+                    } else if (name == "T") {
+                        _handler->Stop();
+                    } else if (name == "C") {
+                        _handler->RegisterPollingFunctionStatus(Recorder("D"));
+                        _handler->Start();
+                    }
+                });
+            } else if (step[0] == '+') {
+                _clock.Advance(boost::chrono::milliseconds(std::stoi(step.substr(1))));
+            } else {
+                step == "S" ? _handler->Start() : _handler->Stop();
             }
         }
+        _handler.reset();
         _clock.RunPending();  // completions that come after the destruction
         EXPECT_EQ(polls, _polls) << description;
         EXPECT_EQ(0U, _clock.PendingWaitCount());
@@ -110,39 +125,6 @@ TEST_F(PollingHandlerTest, EveryCycleFromTheSecondOnCancelsWhatThePreviousPollLe
         EXPECT_EQ(tokens.front(), token) << "every poll gets the beacon's one token";
         EXPECT_NE(&handler.GetCancellationToken(), token);
     }
-}
-
-TEST_F(PollingHandlerTest, ThePollingFunctionMayDestroyReplaceOrStopItsOwnPolling)
-{
-    auto destroyed = std::make_unique<BaseStationPollingHandler>(Timers());
-    destroyed->RegisterPollingFunctionStatus([&](CancellationToken& token) {
-        Recorder("A")(token);
-        destroyed.reset();
-    });
-    destroyed->Start();
-    _clock.Advance(Seconds(20));
-    EXPECT_EQ(0U, _clock.TimerCount());
-
-    BaseStationPollingHandler stopped(Timers());
-    stopped.RegisterPollingFunctionStatus([&](CancellationToken& token) {
-        Recorder("B")(token);
-        stopped.Stop();
-    });
-    stopped.Start();
-    _clock.Advance(Seconds(20));
-    EXPECT_EQ(0U, _clock.PendingWaitCount());
-
-    _start = _clock.GetNow();
-    BaseStationPollingHandler replacing(Timers());
-    replacing.RegisterPollingFunctionStatus([&](CancellationToken& token) {
-        Recorder("C")(token);
-        replacing.RegisterPollingFunctionStatus(Recorder("D"));
-        replacing.Start();
-    });
-    replacing.Start();
-    _clock.Advance(Seconds(5));
-    EXPECT_EQ((Lines{"A@0", "B@20000", "C@0", "D@0", "D@5000"}), _polls);
-    EXPECT_EQ(1U, _clock.PendingWaitCount());
 }
 
 }  // namespace

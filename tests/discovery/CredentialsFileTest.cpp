@@ -10,6 +10,7 @@
 
 #include "CredentialsFileTesting.h"
 #include "tests/testing/VirtualClockSystem.h"
+#include "discovery/AtomicFileWriter.h"
 #include "discovery/KeldraConfigurationManager.h"
 
 using namespace Keldra;
@@ -124,62 +125,50 @@ std::string PaddedFile(std::size_t size)
 
 std::string Nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
-// A file that is refused is logged with its reason and the previous table
-// stays; deep nesting or a huge file exhausts neither stack nor memory.
+// A file that cannot be opened or is refused is logged with its reason and
+// the previous table stays; deep nesting or a huge file exhausts neither
+// stack nor memory.
 TEST_F(CredentialsFile, FilesAreReadOrRejectedWithTheirReason)
 {
-    const std::tuple<std::string, const char*, const char*> cases[] = {  // content, location, credentials
-        {"", "", "admin/secret"},  // "": not JSON; nullptr: read
-        {R"({"baseStations": [{"index": 0, "username": "ad)", "", "admin/secret"},
-        {R"([{"baseStations": []}])", "", "admin/secret"},
-        {PaddedFile(KeldraConfigurationReader::MaximumFileSize + 1), "", "admin/secret"},
-        {PaddedFile(KeldraConfigurationReader::MaximumFileSize), nullptr, "padded/pass"},
-        {Nested(500000), "", "admin/secret"},
-        {std::string(AdminFile).insert(1, R"("x": )" + Nested(500000) + ", "), nullptr, "admin/secret"},
-        {R"({"basestations": []})", " -> Expected object key \"baseStations\"", "admin/secret"},
-        {R"({"baseStations": [{"index": 0}, {"index": 300}]})", "[baseStations][1][index] -> Integer out of range",
-         "admin/secret"},
-        {R"({"baseStations": [{"index": 0, "username": 5}]})",
-         "[baseStations][0][username] -> Expected type String, found Int", "admin/secret"},
-        {"{\"baseStations\": [{\"index\": 0, \"username\": \"\xC3\x28\"}]}",
-         "[baseStations][0][username] -> Invalid text encoding", "admin/secret"},
+    const auto file = [this](const std::string& content) { return [this, content] { WriteBytes(_path, content); }; };
+    const std::string read = "Failed to read the config file '" + Quoted(_path) + "'", notJson = read + "!";
+    const std::tuple<std::function<void()>, std::string, const char*> cases[] = {  // replace, error line, credentials
+        {file(""), notJson, "admin/secret"},
+        {file(R"({"baseStations": [{"index": 0, "username": "ad)"), notJson, "admin/secret"},
+        {file(R"([{"baseStations": []}])"), notJson, "admin/secret"},
+        {file(PaddedFile(KeldraConfigurationReader::MaximumFileSize + 1)), notJson, "admin/secret"},
+        {file(PaddedFile(KeldraConfigurationReader::MaximumFileSize)), "", "padded/pass"},
+        {file(Nested(500000)), notJson, "admin/secret"},
+        {file(std::string(AdminFile).insert(1, R"("x": )" + Nested(500000) + ", ")), "", "admin/secret"},
+        {file(R"({"basestations": []})"), read + ":  -> Expected object key \"baseStations\"", "admin/secret"},
+        {file(R"({"baseStations": [{"index": 0}, {"index": 300}]})"),
+         read + ": [baseStations][1][index] -> Integer out of range", "admin/secret"},
+        {file(R"({"baseStations": [{"index": 0, "username": 5}]})"),
+         read + ": [baseStations][0][username] -> Expected type String, found Int", "admin/secret"},
+        {file("{\"baseStations\": [{\"index\": 0, \"username\": \"\xC3\x28\"}]}"),
+         read + ": [baseStations][0][username] -> Invalid text encoding", "admin/secret"},
+        {[] {}, CouldNotOpen(), "admin/secret"},  // vanished
+        {[this] { boost::filesystem::create_directory(_path); }, CouldNotOpen(), "admin/secret"},
+        {[this] { ASSERT_EQ(0, mkfifo(_path.c_str(), 0600)); }, CouldNotOpen(), "admin/secret"},  // must not block
+        {[this] {  // a link planted in the directory is not followed
+             WriteBytes(_directory / "planted.json", R"({"baseStations": [{"index": 0, "username": "planted"}]})");
+             boost::filesystem::create_symlink(_directory / "planted.json", _path);
+         },
+         CouldNotOpen(), "admin/secret"},
     };
-    for (const auto& [content, location, credentials] : cases) {
-        SCOPED_TRACE(content.substr(0, 60));
-        WriteBytes(_path, AdminFile);
-        Start();
-        WriteBytes(_path, content);
-        _log.Clear();
-        _clock.Advance(Cycle);
-        const std::string read = "Failed to read the config file '" + Quoted(_path) + "'";
-        EXPECT_EQ(location == nullptr ? Lines{} : Lines{*location ? read + ": " + location : read + "!"},
-                  _log.Messages(Error));
-        EXPECT_EQ(location == nullptr ? 0u : 1u, _log.Entries().size());
-        EXPECT_EQ(credentials, Get(0));
-        EXPECT_EQ(1u, _clock.PendingWaitCount());
-    }
-}
-
-TEST_F(CredentialsFile, UnopenableFileIsLoggedAndThePreviousTableStays)
-{
-    const std::function<void()> replacements[] = {
-        [] {},  // vanished
-        [this] { boost::filesystem::create_directory(_path); },
-        [this] { ASSERT_EQ(0, mkfifo(_path.c_str(), 0600)); },  // must not block the reader
-        [this] {  // a link planted in the directory is not followed
-            WriteBytes(_directory / "planted.json", R"({"baseStations": [{"index": 0, "username": "planted"}]})");
-            boost::filesystem::create_symlink(_directory / "planted.json", _path);
-        },
-    };
-    for (const auto& replace : replacements) {
+    for (std::size_t index = 0; index < std::size(cases); ++index) {
+        const auto& [replace, line, credentials] = cases[index];
+        SCOPED_TRACE(index);
         WriteBytes(_path, AdminFile);
         Start();
         boost::filesystem::remove(_path);
         replace();
         _log.Clear();
-        _clock.Advance(Cycle * 2);
-        EXPECT_EQ((Lines{CouldNotOpen(), CouldNotOpen()}), _log.Messages(Error));
-        EXPECT_EQ("admin/secret", Get(0));
+        _clock.Advance(Cycle);
+        EXPECT_EQ(line.empty() ? Lines{} : Lines{line}, _log.Messages(Error));
+        EXPECT_EQ(line.empty() ? 0u : 1u, _log.Entries().size());
+        EXPECT_EQ(credentials, Get(0));
+        EXPECT_EQ(1u, _clock.PendingWaitCount());
         boost::filesystem::remove(_path);
     }
 }
@@ -216,35 +205,48 @@ TEST_F(CredentialsFile, ACompletionAfterDestructionDoesNothing)
     }
 }
 
-TEST_F(CredentialsFile, AWriterKilledAtAnyStepLeavesTheOldOrTheNewFile)
+// Whether a write fails or its process dies after a step, the path names the
+// complete old or the complete new file, private. A failure leaves no
+// temporary file; what a dead writer left does not stand in the way.
+TEST_F(CredentialsFile, AWriteStoppedAtAnyStepLeavesTheOldOrTheNewFile)
 {
+    const auto write = [](const boost::filesystem::path& path, AtomicWriteStep stop, bool die) {
+        return WriteFileAtomically(path, "new", AtomicWriteMode::ReplaceExisting, [stop, die](AtomicWriteStep reached) {
+            if (reached == stop && die) {
+                _exit(0);
+            }
+            return reached == stop ? boost::system::errc::make_error_code(boost::system::errc::io_error)
+                                   : boost::system::error_code();
+        });
+    };
     for (const AtomicWriteStep step : AllWriteSteps) {
         SCOPED_TRACE(static_cast<int>(step));
-        const auto path = _directory / std::to_string(static_cast<int>(step)) / "orubasestationconfig.json";
-        NoCommonWebService host;
-        const KeldraProductWebService creator(host, path);
+        const bool installed = step >= AtomicWriteStep::Installed;
+        const auto directory = _directory / std::to_string(static_cast<int>(step));
+        boost::filesystem::create_directory(directory);
+        WriteBytes(directory / "failed", "old");
+        _log.Clear();
+        // After the rename only the directory sync can fail: logged, not returned.
+        EXPECT_EQ(!installed, static_cast<bool>(write(directory / "failed", step, false)));
+        EXPECT_EQ(installed ? 1u : 0u, _log.Entries().size());
+        EXPECT_EQ(Lines{"failed"}, Listing(directory));
+
+        WriteBytes(directory / "killed", "old");
         const pid_t child = fork();
         ASSERT_NE(-1, child);
         if (child == 0) {
-            KeldraProductWebService(host, path, [step](AtomicWriteStep reached) {
-                if (reached == step) {
-                    _exit(0);
-                }
-                return boost::system::error_code();
-            }).HandleRequest("setBaseStationConfig", Json(SetIndex2));
+            write(directory / "killed", step, true);
             _exit(1);
         }
         int status = 0;
         ASSERT_EQ(child, waitpid(child, &status, 0));
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer did not reach the step";
-
-        const bool isNew = step >= AtomicWriteStep::Installed;
-        EXPECT_EQ(isNew ? RewrittenFile : InitialFile, ReadBytes(path));
-        EXPECT_EQ(0600u, Status(path).st_mode & 07777);
-        // What the dead writer left behind does not stand in the way.
-        KeldraProductWebService(host, path)
-            .HandleRequest("setBaseStationConfig", Json(R"({"index": 2, "username": "later", "credentials": "eA=="})"));
-        EXPECT_EQ("later/x", ReadCredentials(path, 2));
+        for (const auto* name : {"failed", "killed"}) {
+            EXPECT_EQ(installed ? "new" : "old", ReadBytes(directory / name)) << name;
+            EXPECT_EQ(0600u, Status(directory / name).st_mode & 07777) << name;
+        }
+        EXPECT_FALSE(WriteFileAtomically(directory / "killed", "later", AtomicWriteMode::ReplaceExisting));
+        EXPECT_EQ("later", ReadBytes(directory / "killed"));
     }
 }
 

@@ -13,13 +13,6 @@
 namespace Keldra {
 namespace Testing {
 
-std::ostream& operator<<(std::ostream& stream, RequestKind kind)
-{
-    static const char* const names[] = {"ShortInfo",  "Status",      "SetpointTemperature",
-                                        "PowerLevel", "LeavingHome", "CoolingMode"};
-    return stream << names[static_cast<int>(kind)];
-}
-
 struct FakeKeldraWebApi::State {
     struct Held {
         std::uint64_t id;
@@ -43,14 +36,12 @@ struct FakeKeldraWebApi::State {
     // By kind: the Oru::SystemResult of the kind's message, and its delivery.
     std::map<RequestKind, std::pair<std::any, Delivery>> answers;
     std::vector<WebApiRequest> requests;
-    std::size_t setCredentialsCount = 0;
     std::uint64_t nextHeldId = 0;
     std::vector<Held> held;
 };
 
 FakeKeldraWebApi::FakeKeldraWebApi(boost::asio::io_service& ioService, BaseStationWebParameters parameters)
     : _ioService(ioService), _parameters(std::move(parameters)), _credentials(_parameters.credentials),
-      _trustedStationKey(_parameters.trustedStationKey),
       _state(std::make_shared<State>())
 {
     AnswerShortInfo(KeldraJson::BaseStationShortInfoMessage{std::string(KeldraWebApi::MinimalVersion()), {}, {}});
@@ -94,12 +85,6 @@ std::vector<WebApiRequest> FakeKeldraWebApi::Requests(boost::optional<RequestKin
     std::copy_if(_state->requests.begin(), _state->requests.end(), std::back_inserter(requests),
                  [kind](const WebApiRequest& request) { return !kind || request.kind == *kind; });
     return requests;
-}
-
-std::size_t FakeKeldraWebApi::SetCredentialsCount() const
-{
-    std::lock_guard<std::mutex> lock(_state->mutex);
-    return _state->setCredentialsCount;
 }
 
 std::size_t FakeKeldraWebApi::HeldCount(boost::optional<RequestKind> kind) const
@@ -205,19 +190,13 @@ void FakeKeldraWebApi::SetCoolingMode(bool cooling, WriteHandler handler, Cancel
     Respond<WriteResponseStatus>({RequestKind::CoolingMode, {}, {}, 0.0, {}, cooling}, handler, token);
 }
 
-void FakeKeldraWebApi::SetCredentials(const boost::optional<Credentials>& credentials)
-{
-    _credentials = credentials;
-    std::lock_guard<std::mutex> lock(_state->mutex);
-    ++_state->setCredentialsCount;
-}
+void FakeKeldraWebApi::SetCredentials(const boost::optional<Credentials>& credentials) { _credentials = credentials; }
 
 struct FakeWebApiFactory::State {
     std::mutex mutex;
     Configure configure;
     boost::optional<boost::system::error_code> failure;
     std::vector<std::shared_ptr<FakeKeldraWebApi>> created;
-    std::vector<BaseStationWebParameters> parameters;
 };
 
 FakeWebApiFactory::FakeWebApiFactory() : _state(std::make_shared<State>()) {}
@@ -234,7 +213,6 @@ WebApiFactory FakeWebApiFactory::Factory() const
     return [state = _state](boost::asio::io_service& ioService,
                             BaseStationWebParameters&& parameters) -> Oru::SystemResult<std::shared_ptr<IKeldraWebApi>> {
         std::unique_lock<std::mutex> lock(state->mutex);
-        state->parameters.push_back(parameters);
         if (state->failure) {
             return *state->failure;
         }
@@ -272,18 +250,6 @@ std::shared_ptr<FakeKeldraWebApi> FakeWebApiFactory::Created(std::size_t index) 
 {
     std::lock_guard<std::mutex> lock(_state->mutex);
     return _state->created.at(index);
-}
-
-std::shared_ptr<FakeKeldraWebApi> FakeWebApiFactory::Last() const
-{
-    std::lock_guard<std::mutex> lock(_state->mutex);
-    return _state->created.empty() ? nullptr : _state->created.back();
-}
-
-std::vector<BaseStationWebParameters> FakeWebApiFactory::Parameters() const
-{
-    std::lock_guard<std::mutex> lock(_state->mutex);
-    return _state->parameters;
 }
 
 }  // namespace Testing

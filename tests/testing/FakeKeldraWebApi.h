@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,6 @@ namespace Keldra {
 namespace Testing {
 
 enum class RequestKind { ShortInfo, Status, SetpointTemperature, PowerLevel, LeavingHome, CoolingMode };
-std::ostream& operator<<(std::ostream& stream, RequestKind kind);
 
 enum class Delivery {
     Posted,       // through the io_service, as the real web API answers
@@ -66,7 +64,6 @@ public:
     // Of every kind when none is given.
     std::vector<WebApiRequest> Requests(boost::optional<RequestKind> kind = boost::none) const;
     std::size_t Count(RequestKind kind) const { return Requests(kind).size(); }
-    std::size_t SetCredentialsCount() const;
     std::size_t HeldCount(boost::optional<RequestKind> kind = boost::none) const;
     // Delivers the held answers (of one kind) through the io_service, in
     // the order of the requests.
@@ -84,11 +81,10 @@ public:
     void SetCoolingMode(bool cooling, WriteHandler handler, CancellationToken* token) override;
     const boost::optional<Credentials>& GetCredentials() const override { return _credentials; }
     void SetCredentials(const boost::optional<Credentials>& credentials) override;
-    void TrustStationKey(const std::string& fingerprint) override { _trustedStationKey = fingerprint; }
+    void TrustStationKey(const std::string& /*fingerprint*/) override {}
     const boost::optional<std::string>& GetPresentedStationKey() const override { return _presentedStationKey; }
     // As if the station had shown this key in a handshake.
     void PresentStationKey(const std::string& fingerprint) { _presentedStationKey = fingerprint; }
-    const boost::optional<std::string>& GetTrustedStationKey() const { return _trustedStationKey; }
 
     struct State;
 
@@ -103,7 +99,6 @@ private:
     // Read by the station on the event loop only; the test reads it
     // through Requests().
     boost::optional<Credentials> _credentials;
-    boost::optional<std::string> _trustedStationKey;
     boost::optional<std::string> _presentedStationKey;
     std::shared_ptr<State> _state;
 };
@@ -128,9 +123,6 @@ public:
 
     std::size_t CreatedCount() const;
     std::shared_ptr<FakeKeldraWebApi> Created(std::size_t index) const;
-    std::shared_ptr<FakeKeldraWebApi> Last() const;
-    // The parameters of every creation, failed ones included.
-    std::vector<BaseStationWebParameters> Parameters() const;
 
     struct State;
 
