@@ -72,16 +72,10 @@ TEST_F(EndToEndTest, SetpointFromTheBusReachesTheStationAndIsPublishedAtOnce)
     const auto published = Await(Bus(3, "float 21.5"), received);
     EXPECT_THAT(_host->Output().substr(received, published - received), Not(HasSubstr(Station1Polled.description)))
         << "a poll came between the write and its publication";
-    const auto delivery = ConsoleTime(Lines("bus->app CO 2 ").front());
-    EXPECT_LT(ConsoleTime(Lines(Bus(3, "float 21.5"), received).front()) - delivery, std::chrono::milliseconds(2000));
     AwaitAll(received, {"Set temperature setpoint to '21.5' (0/0)", "# set temperature (0/0) done"});
 
     // The request itself on the wire is the web API client's to test.
     EXPECT_EQ(21.5, station1.State()["state"]["rooms"][0]["thermostat"]["setpointTemperature"].GetDouble());
-    EXPECT_THAT(station1.Answers("/api/v1/rooms/1/setpoint"), AllOf(Not(IsEmpty()), Each(Eq("200"))));
-
-    // The station's own status confirms the value on the next poll.
-    AwaitInOrder(published, {Station1Polled, Bus(3, "float 21.5")});
     EXPECT_EQ(0, StopHost());
 }
 
@@ -113,16 +107,10 @@ TEST_F(EndToEndTest, StationStatusReachesTheBusAndBusValuesReachTheStations)
     AwaitAll(changed, {Bus(517, "bool false"), Bus(511, "bool true"), Bus(513, "datetime 2026-12-24T18:30:00"),
                        Bus(515, "time 18:30")});
 
-    // A power level from the bus switches leaving-home off at every station
-    // first, then reaches the station, whose next status brings it back.
+    // A power level from the bus reaches the station; its next status brings it back.
     const auto written = OutputEnd();
     ASSERT_TRUE(_host->WriteLine("37 byte 7"));
-    AwaitAll(written, {"Auto-disabling leaving home mode", "# set power level (0/0) done", Bus(38, "byte 7"),
-                       Bus(40, "byte 179"), Bus(511, "bool false"), "# leaving home set: base station 1 done",
-                       "# leaving home set: base station 2 done"});
-    for (auto* station : {&station1, &station2}) {
-        EXPECT_FALSE(station->State()["state"]["leavingHome"]["active"].GetBool()) << station->Node();
-    }
+    AwaitAll(written, {"# set power level (0/0) done", Bus(38, "byte 7"), Bus(40, "byte 179")});
     EXPECT_EQ(7, station1.State()["state"]["rooms"][1]["powerLevel"]["level"].GetInt());
 
     // Errors that go away at the station go away on the bus.
@@ -132,46 +120,23 @@ TEST_F(EndToEndTest, StationStatusReachesTheBusAndBusValuesReachTheStations)
     EXPECT_EQ(0, StopHost());
 }
 
-TEST_F(EndToEndTest, MissingAndKilledStationsAreReportedAndClearWhenTheyReturn)
+// Station 2 is never found: it is missing once the grace period is over
+// (27 s, which the error handler's tests time on the virtual clock), and the
+// error clears when it appears. (A station lost while it ran is a row of the
+// fault table.)
+TEST_F(EndToEndTest, AMissingStationIsReportedAndClearsWhenItAppears)
 {
-    // Restarted with the key it had, as a station keeps its key.
-    const std::vector<std::string> keepingItsKey{"--announce", "--key-file", _directory + "/st1.key"};
-    auto& station1 = StartStation("st1", "station1.json", keepingItsKey);
+    StartStation("st1", "station1.json");
     StartHost();
     const auto found1 = Await(Station1Found, 0, DiscoveryTimeout);
     AwaitAll(found1, {"Selecting base station 1 as system master", Station1Polled});
-
-    // Station 2 is never found: it is missing once the grace period is over
-    // (27 s, which the error handler's tests time on the virtual clock).
     const auto missing = Await("Gateway error: MissingBaseSta (1)", found1, Seconds(27) + PollTimeout);
     AwaitInOrder(missing, {Bus(502, "text \"MissingBaseSta\""), Bus(501, "bool true"), Led(5)});
 
-    // It appears: found, polled, and the gateway error is gone.
-    auto& station2 = StartStation("st2", "station2.json");
+    StartStation("st2", "station2.json");
     const auto found2 = Await(Station2Found, missing, DiscoveryTimeout);
     AwaitInOrder(found2, {Bus(501, "bool false"), Led(-1)});
     AwaitAll(found2, {Bus(198, "bool false"), "Stop base station discovery"});
-
-    // Station 1 reports a device error, then its process is killed.
-    const auto beforeError = OutputEnd();
-    station1.Control("POST", "/control/state", R"({"errors": [{"code": -5}]})");
-    const auto deviceError = Await(Bus(97, "bool true"), beforeError);
-    AwaitAll(deviceError, {Bus(503, "bool true"), Bus(504, "text \"-5:ErrSupply\"")});
-    const auto killed = OutputEnd();
-    station1.Process().Kill();
-    const auto lost = Await("Gateway error: CommError (2) on base station 1", killed);
-    AwaitInOrder(lost, {Bus(502, "text \"CommError\""), Bus(501, "bool true"), Led(5)});
-    AwaitAll(killed, {"Unset system master: KLD0000001", "Start base station discovery"});
-    // Station 2's status still carries station 1's last device errors.
-    AwaitInOrder(lost, {Station2Polled, Bus(503, "bool true")});
-
-    // Restarted without errors: found again, master again, errors clear.
-    StartStation("st1", "station1.json", keepingItsKey);
-    const auto refound = Await(Station1Found, lost, DiscoveryTimeout);
-    Await("Selecting base station 1 as system master", refound);
-    AwaitInOrder(refound, {Station1Polled, Bus(97, "bool false"), Bus(503, "bool false")});
-    AwaitInOrder(refound, {Bus(501, "bool false"), Led(-1)});
-    EXPECT_EQ(1u, Requests(station2.State(), "/api/v1/info"));
     EXPECT_EQ(0, StopHost());
 }
 
