@@ -1,10 +1,11 @@
 // Stations that misbehave, end to end: one lab, two stations, and a table of
-// faults, each applied to station 1 (by its simulator, or by the lab) and
-// cleared again. Per row: what the bus shows and within what time, that
+// faults, each applied to station 1 (by its simulator, or by the lab; one to
+// the gateway's avahi-daemon) and cleared again. Per row: what the bus shows and within what time, that
 // station 2's values keep coming meanwhile, and that the bus clears once the
-// fault is gone. One row per kind of gateway error: which transport or
-// answer fault gives which error is the web API client's and the manager's
-// to test; here the faults only the whole system has (mDNS, addresses).
+// fault is gone. One row per kind of gateway error (wrong credentials are
+// the browser test's road): which transport or answer fault gives which
+// error is the web API client's and the manager's to test; here the faults
+// only the whole system has (mDNS, addresses).
 #include <signal.h>
 
 #include <functional>
@@ -75,8 +76,6 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
     const std::vector<Row> rows = {
         {"httpStatus 500", {StatusFault(R"("kind": "httpStatus", "value": 500)")}, GeneralError("InvalidResp"),
          PollTimeout, PollTimeout},
-        {"refuseCredentials", {R"({"kind": "refuseCredentials"})"}, Station1Error(3, "InvalidCreds"), PollTimeout,
-         rediscovery},
         // A firmware check happens when the station is found again: its
         // status request is cut twice (once is retried on a new
         // connection), so that it is lost and found.
@@ -97,6 +96,15 @@ TEST_F(FaultTableTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
          PollTimeout,
          [this] { ASSERT_EQ(0, _lab->Script({"avahi", "st1", "stop"}).status); },
          [this] { ASSERT_EQ(0, _lab->Script({"avahi", "st1", "start"}).status); }},
+        // The gateway's own avahi-daemon restarts: the mDNS client connects
+        // to the new one, through which the next row finds station 1 again.
+        {"avahi-daemon of the gateway restarted",
+         {},
+         {"Lost the Avahi daemon", "The Avahi daemon is available again; mDNS discovery resumes"},
+         PollTimeout,
+         PollTimeout,
+         [this] { ASSERT_EQ(0, _lab->Script({"avahi", "gw", "restart"}).status); },
+         [] {}},
         // The station goes, and comes back at another address: meanwhile
         // its old address is unreachable (missing) or connecting to it runs
         // into the deadline (communication error).
