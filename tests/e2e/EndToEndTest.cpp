@@ -15,8 +15,8 @@ namespace {
 
 using namespace ::testing;
 
-// (Which port the announcement names and which station is elected are the
-// manager's tests.)
+// (That the plug-in connects to 443 whatever port a station announces is the
+// manager's test.)
 TEST_F(EndToEndTest, TheFirstCheckedStationIsMasterAndEachIsPolledOverOneConnectionOnPort443)
 {
     auto& station2 = StartStation("st2", "station2.json");
