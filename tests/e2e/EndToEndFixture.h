@@ -10,7 +10,6 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -68,14 +67,6 @@ inline unsigned Requests(const rapidjson::Document& state, const char* path)
 {
     const auto& byPath = state["counters"]["requestsByPath"];
     return byPath.HasMember(path) ? byPath[path].GetUint() : 0;
-}
-
-// The time of day at which the host printed a console line ("10:07:31.948 app->bus ...").
-inline std::chrono::milliseconds ConsoleTime(const std::string& line)
-{
-    int hours = 0, minutes = 0, seconds = 0, milliseconds = 0;
-    EXPECT_EQ(4, std::sscanf(line.c_str(), "%2d:%2d:%2d.%3d", &hours, &minutes, &seconds, &milliseconds)) << line;
-    return std::chrono::milliseconds(((hours * 60 + minutes) * 60 + seconds) * 1000 + milliseconds);
 }
 
 class EndToEndTest : public ::testing::Test {

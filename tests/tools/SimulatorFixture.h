@@ -120,26 +120,20 @@ inline std::string JsonAt(const TestHttpClient::Result& result, const std::strin
     return value == nullptr ? "<absent>" : JsonToText(*value);
 }
 
-// The example scenario's station, started with these options (address and
-// ports are loopback and ephemeral).
-inline std::unique_ptr<StationSimulator> StartedSimulator(StationSimulator::Options options)
-{
-    ScenarioFormat::Result scenario = ScenarioFormat::Load(ExampleScenario);
-    EXPECT_TRUE(scenario.state) << scenario.error;
-    options.address = options.controlAddress = "127.0.0.1";
-    options.port = options.controlPort = 0;
-    auto simulator = std::make_unique<StationSimulator>(std::move(scenario.state.value()), options);
-    EXPECT_EQ("", simulator->Start());
-    return simulator;
-}
-
 class SimulatorFixture : public ::testing::Test {
 protected:
     void SetUp() override { StartSimulator({}); }
+    // The example scenario's station, started anew with these options
+    // (address and ports are loopback and ephemeral).
     void StartSimulator(StationSimulator::Options options)
     {
         _simulator.reset();
-        _simulator = StartedSimulator(std::move(options));
+        ScenarioFormat::Result scenario = ScenarioFormat::Load(ExampleScenario);
+        ASSERT_TRUE(scenario.state) << scenario.error;
+        options.address = options.controlAddress = "127.0.0.1";
+        options.port = options.controlPort = 0;
+        _simulator = std::make_unique<StationSimulator>(std::move(*scenario.state), options);
+        EXPECT_EQ("", _simulator->Start());
     }
 
     TestHttpClient StationClient() const { return TestHttpClient(_simulator->StationEndpoint(), true); }

@@ -34,12 +34,6 @@ namespace http = boost::beast::http;
 
 namespace {
 
-std::string ReadFile(const boost::filesystem::path& path)
-{
-    std::ifstream file(path.string());
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(EtsParameterFile, ReadsTextsAndNumbers)
@@ -257,7 +251,7 @@ protected:
     std::vector<std::string> Record() const
     {
         std::vector<std::string> lines;
-        std::istringstream record(ReadFile(_record));
+        std::ifstream record(_record.string());
         for (std::string line; std::getline(record, line);) {
             lines.push_back(line);
         }
@@ -326,10 +320,6 @@ TEST_F(GatewayHostProgram, ServesTheConfigurationPageOnlyToItsOwnPage)
     const auto page = Get(port, "/");
     EXPECT_EQ(200u, page.result_int());
     EXPECT_EQ("text/html; charset=utf-8", page[http::field::content_type]);
-    for (const char* part : {"/api/", "getBaseStationConfig", "setBaseStationConfig", "base64", "RQE002", "RQE003",
-                             "RQE004", "X-Page-Token"}) {
-        EXPECT_NE(std::string::npos, page.body().find(part)) << part;
-    }
     EXPECT_EQ("DENY", page["X-Frame-Options"]);
     EXPECT_EQ("no-store", page[http::field::cache_control]);
     EXPECT_TRUE(Contains(std::string(page["Content-Security-Policy"]), "default-src 'none'; script-src 'self' 'sha256-"));
@@ -488,6 +478,7 @@ TEST_F(GatewayHostProgram, AsAServiceReadsNoConsoleAndReportsReadyWatchdogAndSto
 TEST_F(GatewayHostProgram, BadSetupEndsWithStatusTwoAndAFailedInitWithOne)
 {
     std::ofstream((_directory / "bad.txt").string()) << "text 1 = ok\nnumber 1 = many\n";
+    std::ofstream((_directory / "map.txt").string()) << "2 = 1/0/2 9.001\n3 = 1/1/3 1.001\n";
     const std::string missing = (_directory / "missing.txt").string();
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {Arguments({"--parameters", (_directory / "bad.txt").string()}), "bad.txt: line 2: bad value of number 1 'ma"},
@@ -495,6 +486,9 @@ TEST_F(GatewayHostProgram, BadSetupEndsWithStatusTwoAndAFailedInitWithOne)
         {Arguments({"--plugin", "/nonexistent.so"}), "cannot load the plug-in '/nonexistent.so'"},
         {Arguments({"--plugin", ORU_HOST_LIBRARY}), "the plug-in has no entry point createOruApp"},
         {Arguments({"--http-port", "65536"}), "bad port '65536'"},
+        {Arguments({"--knx", "local:/nonexistent", "--knx-map", (_directory / "map.txt").string()}),
+         "map.txt: line 2: datapoint type 1.001 does not fit CO 3"},
+        {Arguments({"--knx", "/run/knx"}), "Not a knxd URL: '/run/knx'"},
     };
     for (const auto& [arguments, error] : cases) {
         const auto host = StartHost(arguments);

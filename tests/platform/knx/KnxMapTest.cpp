@@ -1,13 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <boost/filesystem.hpp>
-
-#include "tests/testing/ChildProcess.h"
 #include "platform/knx/DefaultGroupAddressMap.h"
 #include "platform/knx/GroupAddressMap.h"
 
@@ -118,26 +114,6 @@ TEST(KnxDefaultMap, OnlyConfiguredObjectsInTheDocumentedLayout)
               std::string::npos);
     EXPECT_NE(xml.str().find(R"(<GroupRange Name="Base station 2" RangeStart="4096" RangeEnd="6143">)"),
               std::string::npos);
-}
-
-TEST(KnxHost, AMapFileInErrorOrABadUrlStopsTheHost)
-{
-    const std::pair<const char*, const char*> rows[] = {
-        {"local:/nonexistent", "map.txt: line 2: datapoint type 1.001 does not fit CO 3"},
-        {"/run/knx", "Not a knxd URL: '/run/knx'"},
-    };
-    const auto map = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("%%%%%%%%-map.txt");
-    std::ofstream(map.string()) << "2 = 1/0/2 9.001\n3 = 1/1/3 1.001\n";
-    for (const auto& [url, error] : rows) {
-        std::vector<std::string> command{GATEWAY_HOST_PROGRAM, "--knx", url, "--knx-map", map.string()};
-        if (!std::string(GATEWAY_HOST_EMULATOR).empty()) {
-            command.insert(command.begin(), GATEWAY_HOST_EMULATOR);  // a cross build's tests under qemu
-        }
-        const auto result = Oru::Testing::Run(command);
-        EXPECT_EQ(result.status, 2);
-        EXPECT_NE(result.output.find(error), std::string::npos) << result.output;
-    }
-    boost::filesystem::remove(map);
 }
 
 }  // namespace
