@@ -2,10 +2,10 @@
 // faults, each applied to station 1 (by its simulator, or by the lab; one to
 // the gateway's avahi-daemon) and cleared again. Per row: what the bus shows
 // and within what time, that station 2's values keep coming meanwhile, and
-// that the bus clears once the fault is gone. One row per kind of gateway error (wrong credentials are
-// the browser test's road): which transport or answer fault gives which
-// error is the web API client's and the manager's to test; here the faults
-// only the whole system has (mDNS, addresses).
+// that the bus clears once the fault is gone. One row per kind of gateway
+// error (wrong credentials are the browser test's road): which transport or
+// answer fault gives which error is the web API client's and the manager's to
+// test; here the faults only the whole system has (mDNS, addresses).
 #include <signal.h>
 
 #include <functional>
