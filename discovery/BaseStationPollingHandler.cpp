@@ -45,9 +45,12 @@ public:
         _timer->cancel();
     }
 
-    boost::asio::io_service& GetIoService() { return _timer->get_io_service(); }
+private:
+    using Step = void (Loop::*)();
 
-    void ContinueSearch()
+    // One poll and the wait for the next; only while active. Reached only
+    // from a wait's completion, which holds the loop alive.
+    void Poll()
     {
         ORU_ASSERT2(_isActive);
         const std::uint64_t wait = _latestWait;
@@ -59,9 +62,6 @@ public:
         }
         WaitFor(_period, &Loop::OnPeriodWait);
     }
-
-private:
-    using Step = void (Loop::*)();
 
     void WaitFor(Duration delay, Step step)
     {
@@ -79,14 +79,14 @@ private:
         });
     }
 
-    void OnFirstWait() { ContinueSearch(); }
+    void OnFirstWait() { Poll(); }
 
     void OnPeriodWait()
     {
         // Abandons what the previous poll still has in flight.
         _cancellationToken.Cancel();
         if (_isActive) {
-            ContinueSearch();
+            Poll();
         }
     }
 
@@ -111,15 +111,6 @@ BaseStationPollingHandler::PollingBeacon::~PollingBeacon() { _loop->Stop(); }
 void BaseStationPollingHandler::PollingBeacon::Start() { _loop->Start(); }
 
 void BaseStationPollingHandler::PollingBeacon::Stop() { _loop->Stop(); }
-
-boost::asio::io_service& BaseStationPollingHandler::PollingBeacon::GetIoService() { return _loop->GetIoService(); }
-
-void BaseStationPollingHandler::PollingBeacon::ContinueSearch()
-{
-    // Kept alive by this copy should the polling function destroy the beacon.
-    const auto loop = _loop;
-    loop->ContinueSearch();
-}
 
 BaseStationPollingHandler::BaseStationPollingHandler(TimerFactory timerFactory)
     : _timerFactory(std::move(timerFactory))

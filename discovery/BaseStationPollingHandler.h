@@ -5,8 +5,6 @@
 
 #include <memory>
 
-#include <boost/asio/io_service.hpp>
-
 #include "basestations/CancellationToken.h"
 #include "support/Function.h"
 #include "support/TimerFactory.h"
@@ -36,9 +34,6 @@ public:
 
         void Start();
         void Stop();
-        boost::asio::io_service& GetIoService();
-        // One poll and the wait for the next; only while active.
-        void ContinueSearch();
 
     private:
         // The state the wait's completion handlers reach through a weak
