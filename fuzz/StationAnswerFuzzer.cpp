@@ -3,66 +3,19 @@
 // w write answer, p setpoint, l power level, h leaving home, c settings
 // (any other byte: the status). Whatever decodes must encode to a text that
 // decodes again and encodes to the same JSON.
-#include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include <rapidjson/document.h>
-
+#include "fuzz/SameJson.h"
 #include "platform/webapi/KeldraJsonCodec.h"
 
 namespace {
 
 using Keldra::KeldraJsonCodec;
-
-// The same JSON, numbers within a relative 1e-12: the decoder may read a
-// number one unit in the last place away from the nearest double.
-bool SameJson(const rapidjson::Value& a, const rapidjson::Value& b)
-{
-    if (a.IsNumber() && b.IsNumber()) {
-        const double x = a.GetDouble(), y = b.GetDouble();
-        return x == y || std::fabs(x - y) <= 1e-12 * std::max(std::fabs(x), std::fabs(y));
-    }
-    if (a.GetType() != b.GetType()) {
-        return false;
-    }
-    if (a.IsArray()) {
-        if (a.Size() != b.Size()) {
-            return false;
-        }
-        for (rapidjson::SizeType index = 0; index < a.Size(); ++index) {
-            if (!SameJson(a[index], b[index])) {
-                return false;
-            }
-        }
-        return true;
-    }
-    if (a.IsObject()) {
-        if (a.MemberCount() != b.MemberCount()) {
-            return false;
-        }
-        for (auto member = a.MemberBegin(); member != a.MemberEnd(); ++member) {
-            const auto other = b.FindMember(member->name);
-            if (other == b.MemberEnd() || !SameJson(member->value, other->value)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    return a == b;
-}
-
-bool SameJson(const std::string& a, const std::string& b)
-{
-    rapidjson::Document first, second;
-    first.Parse(a.c_str(), a.size());
-    second.Parse(b.c_str(), b.size());
-    return !first.HasParseError() && !second.HasParseError() && SameJson(first, second);
-}
+using Keldra::Fuzzing::SameJson;
 
 template <typename Decode, typename Encode>
 void RoundTrip(const std::string& json, Decode decode, Encode encode)

@@ -51,11 +51,7 @@ bool ParseJson(const std::string& text, rapidjson::Document& document, std::stri
         error = "JSON nested deeper than " + std::to_string(s_maximumJsonNesting) + " levels";
         return false;
     }
-    // Full precision: RapidJSON's fast number parsing can be one unit in the
-    // last place off, and then a state written out (shortest text that reads
-    // back exactly) does not read back as the same state.
-    document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag |
-                   rapidjson::kParseFullPrecisionFlag>(text.data(), text.size());
+    document.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(text.data(), text.size());
     if (document.HasParseError()) {
         error = "not valid JSON at offset " + std::to_string(document.GetErrorOffset()) + ": " +
                 rapidjson::GetParseError_En(document.GetParseError());
