@@ -7,6 +7,8 @@
 #include <limits>
 #include <sstream>
 
+#include <utf8.h>
+
 #include "DateTimeTexts.h"
 #include "JsonText.h"
 
@@ -79,7 +81,14 @@ public:
         if (value->GetStringLength() > s_maximumTextLength) {
             return Fail(Join(path, name), "longer than " + std::to_string(s_maximumTextLength) + " bytes");
         }
-        out = std::string(value->GetString(), value->GetStringLength());
+        // RapidJSON decodes an unpaired low surrogate escape (\uDC00 to
+        // \uDFFF) into bytes that are not UTF-8; written out, they would not
+        // read again.
+        const char* const text = value->GetString();
+        if (!utf8::is_valid(text, text + value->GetStringLength())) {
+            return Fail(Join(path, name), "not valid UTF-8 (an unpaired \\uDC00-\\uDFFF escape?)");
+        }
+        out = std::string(text, value->GetStringLength());
         return true;
     }
 
