@@ -19,7 +19,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using Lines = std::vector<std::string>;
 
 // Each station as "ID: actor modules | thermostat IDs", "-" for a
 // thermostat without an ID.
