@@ -244,20 +244,6 @@ TEST(LifecycleTest, ExitStopsTheRuntimeAndPollingForGood)
     EXPECT_EQ(fixture.log.Count(log4cplus::FATAL_LOG_LEVEL, "Init after Exit: the application has stopped."), 2u);
 }
 
-// Regression: a host that deletes the application without Exit.
-TEST(LifecycleTest, DestroyingTheApplicationWithoutExitStopsTheRuntime)
-{
-    ApplicationFixture fixture;
-    ASSERT_TRUE(fixture.Init());
-    ASSERT_TRUE(fixture.app->Run());
-
-    fixture.app.reset();
-
-    EXPECT_EQ(fixture.exitCalls, 1);
-    // Whatever was still queued finds everything gone.
-    fixture.clock.Advance(boost::chrono::seconds(60));
-}
-
 }  // namespace
 }  // namespace Testing
 }  // namespace Keldra
