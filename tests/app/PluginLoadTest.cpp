@@ -40,7 +40,7 @@ TEST(Plugin, RunsTheGatewaysLifecycleAgainAfterExitOrADeleteWithoutIt)
     const auto destroy = reinterpret_cast<void (*)(OruApp::IOruApp*)>(dlsym(plugin.get(), "deleteOruApp"));
     ASSERT_NE(create, nullptr);
     ASSERT_NE(destroy, nullptr);
-    for (const bool exit : {true, false, true}) {
+    for (const bool withExit : {true, false, true}) {
         const auto directory = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path();
         boost::filesystem::create_directories(directory);
         Oru::Testing::RecordingHost host;
@@ -55,7 +55,7 @@ TEST(Plugin, RunsTheGatewaysLifecycleAgainAfterExitOrADeleteWithoutIt)
         ASSERT_TRUE(app->Init(&host));
         EXPECT_TRUE(boost::filesystem::is_regular_file(directory / "orubasestationconfig.json"));
         ASSERT_TRUE(app->Run());
-        if (exit) {
+        if (withExit) {
             app->Exit(&host);
         }
         destroy(app);
@@ -63,7 +63,7 @@ TEST(Plugin, RunsTheGatewaysLifecycleAgainAfterExitOrADeleteWithoutIt)
 
         EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Global logger in the Keldra app initialized"), 1u);
         EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Running."), 1u);
-        EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Exited."), exit ? 1u : 0u);
+        EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Exited."), withExit ? 1u : 0u);
     }
 }
 
