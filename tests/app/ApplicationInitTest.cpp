@@ -19,7 +19,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using Lines = std::vector<std::string>;
 
 // Each station as "ID: actor modules | thermostat IDs", "-" for a
 // thermostat without an ID.
@@ -243,20 +242,6 @@ TEST(LifecycleTest, ExitStopsTheRuntimeAndPollingForGood)
     EXPECT_FALSE(fixture.Init());
     EXPECT_FALSE(fixture.app->Init(&other));
     EXPECT_EQ(fixture.log.Count(log4cplus::FATAL_LOG_LEVEL, "Init after Exit: the application has stopped."), 2u);
-}
-
-// Regression: a host that deletes the application without Exit.
-TEST(LifecycleTest, DestroyingTheApplicationWithoutExitStopsTheRuntime)
-{
-    ApplicationFixture fixture;
-    ASSERT_TRUE(fixture.Init());
-    ASSERT_TRUE(fixture.app->Run());
-
-    fixture.app.reset();
-
-    EXPECT_EQ(fixture.exitCalls, 1);
-    // Whatever was still queued finds everything gone.
-    fixture.clock.Advance(boost::chrono::seconds(60));
 }
 
 }  // namespace

@@ -17,25 +17,6 @@
 
 namespace {
 
-class PluginTest : public ::testing::Test {
-public:
-    void SetUp() override
-    {
-        ASSERT_NE(plugin, nullptr) << dlerror();
-        ASSERT_NE(create, nullptr);
-        ASSERT_NE(destroy, nullptr);
-    }
-    template <typename Function>
-    Function Resolve(const char* name) const
-    {
-        return reinterpret_cast<Function>(dlsym(plugin.get(), name));
-    }
-
-    std::unique_ptr<void, int (*)(void*)> plugin{dlopen(KELDRA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL), dlclose};
-    OruApp::IOruApp* (*create)() = Resolve<OruApp::IOruApp* (*)()>("createOruApp");
-    void (*destroy)(OruApp::IOruApp*) = Resolve<void (*)(OruApp::IOruApp*)>("deleteOruApp");
-};
-
 TEST(Plugin, ExportsTheThreeEntryPointsAndNothingElse)
 {
     const auto nm = Oru::Testing::Run({KELDRA_NM, "-D", "--defined-only", KELDRA_PLUGIN_PATH});
@@ -48,10 +29,18 @@ TEST(Plugin, ExportsTheThreeEntryPointsAndNothingElse)
     EXPECT_EQ(exported, (std::set<std::string>{"CreateProductWebService", "createOruApp", "deleteOruApp"}));
 }
 
-TEST_F(PluginTest, RunsTheGatewaysLifecycleTwice)
+// The instance guard allows a new application once the last is gone.
+// Regression: a delete without Exit must stop the runtime too, or it would
+// keep the guard taken and make the next create end the process.
+TEST(Plugin, RunsTheGatewaysLifecycleAgainAfterExitOrADeleteWithoutIt)
 {
-    // The instance guard allows a new application once the last is gone.
-    for (int round = 0; round < 2; ++round) {
+    const std::unique_ptr<void, int (*)(void*)> plugin(dlopen(KELDRA_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL), dlclose);
+    ASSERT_NE(plugin, nullptr) << dlerror();
+    const auto create = reinterpret_cast<OruApp::IOruApp* (*)()>(dlsym(plugin.get(), "createOruApp"));
+    const auto destroy = reinterpret_cast<void (*)(OruApp::IOruApp*)>(dlsym(plugin.get(), "deleteOruApp"));
+    ASSERT_NE(create, nullptr);
+    ASSERT_NE(destroy, nullptr);
+    for (const bool withExit : {true, false, true}) {
         const auto directory = boost::filesystem::temp_directory_path() / boost::filesystem::unique_path();
         boost::filesystem::create_directories(directory);
         Oru::Testing::RecordingHost host;
@@ -66,25 +55,15 @@ TEST_F(PluginTest, RunsTheGatewaysLifecycleTwice)
         ASSERT_TRUE(app->Init(&host));
         EXPECT_TRUE(boost::filesystem::is_regular_file(directory / "orubasestationconfig.json"));
         ASSERT_TRUE(app->Run());
-        app->Exit(&host);
+        if (withExit) {
+            app->Exit(&host);
+        }
         destroy(app);
         boost::filesystem::remove_all(directory);
 
         EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Global logger in the Keldra app initialized"), 1u);
         EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Running."), 1u);
-        EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Exited."), 1u);
-    }
-}
-
-// Regression: a runtime left running would keep the instance guard taken
-// and make the next create end the process.
-TEST_F(PluginTest, DeleteWithoutExitStopsTheRuntime)
-{
-    destroy(nullptr);
-    for (int round = 0; round < 3; ++round) {
-        OruApp::IOruApp* app = create();
-        ASSERT_NE(app, nullptr);
-        destroy(app);
+        EXPECT_EQ(log.Count(log4cplus::INFO_LOG_LEVEL, "Exited."), withExit ? 1u : 0u);
     }
 }
 

@@ -202,10 +202,8 @@ TEST_F(ErrorHandlerTest, EachChangeLogsAndIndicatesOnce)
     for (const auto& error : StationErrors) {
         SCOPED_TRACE(error.text);
         Create(2);
-        for (const unsigned station : {3u, 5u}) {
-            EXPECT_THROW((_handler.get()->*error.set)(Station(station)), std::out_of_range);
-            EXPECT_THROW((_handler.get()->*error.unset)(Station(station)), std::out_of_range);
-        }
+        EXPECT_THROW((_handler.get()->*error.set)(Station(3)), std::out_of_range);
+        EXPECT_THROW((_handler.get()->*error.unset)(Station(3)), std::out_of_range);
         const std::string set = std::string("+") + error.text + " 2", clear = "-" + set.substr(1);
         Do(clear);
         Do(set);

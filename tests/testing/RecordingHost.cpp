@@ -15,17 +15,6 @@ std::vector<std::string> RecordingHost::Sent() const
     return _sent;
 }
 
-std::vector<std::string> RecordingHost::SentOn(int co) const
-{
-    std::vector<std::string> sent;
-    for (const auto& text : Sent()) {
-        if (text.compare(0, text.find(' '), std::to_string(co)) == 0) {
-            sent.push_back(text);
-        }
-    }
-    return sent;
-}
-
 std::vector<int> RecordingHost::LedCodes() const
 {
     std::lock_guard<std::mutex> lock(_mutex);

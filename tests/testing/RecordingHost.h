@@ -37,7 +37,6 @@ public:
     // "3 float 21.5", "98 switch true", "38 byte 4", "504 text -0:NoError",
     // "513 date 2024-May-24 18:30:00", "515 time 18:30".
     std::vector<std::string> Sent() const;
-    std::vector<std::string> SentOn(int co) const;
     std::vector<int> LedCodes() const;
     void Clear();
 
