@@ -6,7 +6,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <vector>
 
 #include <boost/asio/error.hpp>

@@ -353,8 +353,8 @@ TEST_F(KeldraWebApiClient, StalledStationEndsEveryRequestWithinItsTimeout)
 // it must not be taken for the next poll's answer.
 TEST_F(KeldraWebApiClient, PollCancelledInFlightThenTheNextOneWorks)
 {
-    _station->script = [](const TestHttpsStation::Request& request) {
-        return request.connection == 1
+    _station->script = [this](const TestHttpsStation::Request&) {
+        return _station->requests.size() == 1
                    ? Reply{Action::Hold, "HTTP/1.1 200 OK\r\nContent-Length: 900\r\n\r\n{\"responseCode\": 511,"}
                    : TestHttpsStation::Json(StatusExampleJson());
     };
@@ -373,10 +373,11 @@ TEST_F(KeldraWebApiClient, BytesAfterAnAnswerAreNeverTakenForTheNextAnswer)
 {
     std::string unsolicited = StatusExampleJson();
     unsolicited.replace(unsolicited.find("\"responseCode\": 0"), 17, "\"responseCode\": 511");
-    _station->script = [&](const TestHttpsStation::Request& request) {
-        return request.connection == 1 ? Reply{Action::Hold, TestHttpsStation::Json(StatusExampleJson()).raw +
-                                                                 TestHttpsStation::Json(unsolicited).raw}
-                                       : TestHttpsStation::Json(StatusExampleJson());
+    _station->script = [&](const TestHttpsStation::Request&) {
+        return _station->requests.size() == 1
+                   ? Reply{Action::Hold,
+                           TestHttpsStation::Json(StatusExampleJson()).raw + TestHttpsStation::Json(unsolicited).raw}
+                   : TestHttpsStation::Json(StatusExampleJson());
     };
     ExpectAWorkingPoll(_api);
     ExpectAWorkingPoll(_api);
