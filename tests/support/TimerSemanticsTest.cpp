@@ -6,7 +6,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <vector>
 
 #include <boost/asio/error.hpp>
@@ -169,27 +168,6 @@ TYPED_TEST(TimerSemantics, ReArmingCancellingOrDestroyingAbortsEveryPendingWaitA
     EXPECT_EQ(4u, calls.size());
     this->RunUntilCalled(calls, 5);
     this->ExpectCall(calls[4], aborted, destroyed, Duration(0));
-}
-
-TYPED_TEST(TimerSemantics, APeriodicActivityReArmsFromItsHandler)
-{
-    auto timer = this->Clock().CreateTimer();
-    std::vector<Completion> calls;
-    std::vector<TimePoint> armedAt{this->Clock().GetNow()};
-    Handler onTick = [&](error_code error) {
-        calls.push_back({error, this->Clock().GetNow()});
-        if (!error && calls.size() < 3) {
-            armedAt.push_back(this->Clock().GetNow());
-            timer->expires_from_now(this->Period);
-            timer->async_wait(onTick);
-        }
-    };
-    timer->expires_from_now(this->Period);
-    timer->async_wait(onTick);
-    this->RunUntilCalled(calls, 3);
-    for (std::size_t tick = 0; tick < calls.size(); ++tick) {
-        this->ExpectCall(calls[tick], {}, armedAt[tick], this->Period);
-    }
 }
 
 }  // namespace

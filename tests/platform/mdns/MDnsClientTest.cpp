@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <map>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <regex>

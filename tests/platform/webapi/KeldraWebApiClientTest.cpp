@@ -349,69 +349,55 @@ TEST_F(KeldraWebApiClient, StalledStationEndsEveryRequestWithinItsTimeout)
     }
 }
 
-// The station has begun its answer when the poll is cancelled: the rest of
-// it must not be taken for the next poll's answer.
-TEST_F(KeldraWebApiClient, PollCancelledInFlightThenTheNextOneWorks)
+// A cancelled request ends alone: one still queued leaves the queue; for the
+// one in flight, whose answer the station has begun, the connection goes, so
+// that the rest of that answer is never taken for the next request's answer.
+TEST_F(KeldraWebApiClient, CancellingARequestLeavesTheOthers)
 {
-    _station->script = [](const TestHttpsStation::Request& request) {
-        return request.connection == 1
+    _station->script = [this](const TestHttpsStation::Request&) {
+        return _station->requests.size() == 1
                    ? Reply{Action::Hold, "HTTP/1.1 200 OK\r\nContent-Length: 900\r\n\r\n{\"responseCode\": 511,"}
-                   : TestHttpsStation::Json(StatusExampleJson());
+                   : TestHttpsStation::Json(R"({"status": 0})");
     };
-    std::shared_ptr<Outcome> cancelled;
-    _api.GetStatus(Track<Status>(cancelled), _token);
+    CancellationToken queuedToken;
+    std::shared_ptr<Outcome> inFlight, queued, write;
+    _api.GetStatus(Track<Status>(inFlight), _token);
+    _api.GetStatus(Track<Status>(queued), queuedToken);
+    _api.SetCoolingMode(true, Track<WriteResponseStatus>(write), nullptr);
+    queuedToken.Cancel();
+    EXPECT_EQ(queued->calls, 0) << "called from inside the abort action";
     ASSERT_TRUE(RunUntil([this] { return _station->streamedBytes > 0; }));
     _token.Cancel();
-    EXPECT_EQ(cancelled->calls, 0) << "called from inside the abort action";
-    ASSERT_TRUE(RunUntilCalled(cancelled));
-    EXPECT_EQ(cancelled->error, CancellationToken::CancelledError());
-    ExpectAWorkingPoll(_api);
-    EXPECT_EQ(_station->accepted, 2u);
-}
-
-TEST_F(KeldraWebApiClient, BytesAfterAnAnswerAreNeverTakenForTheNextAnswer)
-{
-    std::string unsolicited = StatusExampleJson();
-    unsolicited.replace(unsolicited.find("\"responseCode\": 0"), 17, "\"responseCode\": 511");
-    _station->script = [&](const TestHttpsStation::Request& request) {
-        return request.connection == 1 ? Reply{Action::Hold, TestHttpsStation::Json(StatusExampleJson()).raw +
-                                                                 TestHttpsStation::Json(unsolicited).raw}
-                                       : TestHttpsStation::Json(StatusExampleJson());
-    };
-    ExpectAWorkingPoll(_api);
-    ExpectAWorkingPoll(_api);
-    EXPECT_EQ(_station->accepted, 2u);
-}
-
-TEST_F(KeldraWebApiClient, CancellingAQueuedRequestLeavesTheOthers)
-{
-    std::shared_ptr<Outcome> info, status, write;
-    _api.GetShortInfo(Track<Info>(info), nullptr);
-    _api.GetStatus(Track<Status>(status), _token);
-    _api.SetCoolingMode(true, Track<WriteResponseStatus>(write), nullptr);
-    _station->AnswerEveryRequestWith(TestHttpsStation::Json(R"({"status": 0})"));
-    _token.Cancel();
-    EXPECT_EQ(status->calls, 0) << "called from inside the abort action";
+    EXPECT_EQ(inFlight->calls, 0) << "called from inside the abort action";
     ASSERT_TRUE(RunUntilCalled(write));
-    EXPECT_EQ(status->error, CancellationToken::CancelledError());
-    EXPECT_EQ(info->error, error_code());
+    EXPECT_EQ(queued->error, CancellationToken::CancelledError());
+    EXPECT_EQ(inFlight->error, CancellationToken::CancelledError());
     EXPECT_EQ(write->value, "Accepted");
     ASSERT_EQ(_station->requests.size(), 2u);
     EXPECT_EQ(_station->requests[1].message.target(), "/api/v1/settings");
-    EXPECT_EQ(_api.HandshakeCount(), 1u);
+    EXPECT_EQ(_station->accepted, 2u);
 }
 
-TEST_F(KeldraWebApiClient, AConnectionTheStationClosedIsReplaced)
+// A connection that cannot carry the next answer is replaced: the station
+// closed it while idle, or said "Connection: close", or sent bytes after the
+// answer, which are never taken for the next answer.
+TEST_F(KeldraWebApiClient, AConnectionThatCannotCarryTheNextAnswerIsReplaced)
 {
+    const Reply example = TestHttpsStation::Json(StatusExampleJson());
     ExpectAWorkingPoll(_api);
     _station->CloseIdleConnections();
     ExpectAWorkingPoll(_api);
     _station->AnswerEveryRequestWith(TestHttpsStation::Json(StatusExampleJson(), 200, true));
     ExpectAWorkingPoll(_api);
+    std::string unsolicited = StatusExampleJson();
+    unsolicited.replace(unsolicited.find("\"responseCode\": 0"), 17, "\"responseCode\": 511");
+    _station->AnswerEveryRequestWith({Action::Hold, example.raw + TestHttpsStation::Json(unsolicited).raw});
     ExpectAWorkingPoll(_api);
-    EXPECT_EQ(_station->requests.size(), 4u);
-    EXPECT_EQ(_station->accepted, 3u);
-    EXPECT_EQ(_api.HandshakeCount(), 3u);
+    _station->AnswerEveryRequestWith(example);
+    ExpectAWorkingPoll(_api);
+    EXPECT_EQ(_station->requests.size(), 5u);
+    EXPECT_EQ(_station->accepted, 4u);
+    EXPECT_EQ(_api.HandshakeCount(), 4u);
 }
 
 TEST_F(KeldraWebApiClient, RequestsOutliveTheHandle)

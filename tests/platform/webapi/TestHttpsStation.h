@@ -31,7 +31,6 @@ class TestHttpsStation : public std::enable_shared_from_this<TestHttpsStation> {
 public:
     struct Request {
         boost::beast::http::request<boost::beast::http::string_body> message;
-        std::size_t connection = 0;  // 1 for the first accepted connection
         std::string Line() const
         {
             return std::string(message.method_string()) + " " + std::string(message.target()) + " " + message.body();
@@ -124,7 +123,6 @@ public:
     Session(std::shared_ptr<TestHttpsStation> station, boost::asio::ip::tcp::socket socket)
         : _station(std::move(station)),
           _stream(std::move(socket), _station->_context),
-          _number(_station->accepted),
           _timer(_station->_ioService)
     {
     }
@@ -180,7 +178,7 @@ private:
             return;
         }
         _station->pipelined = _station->pipelined || _buffer.size() != 0;
-        _station->requests.push_back(Request{_parser->release(), _number});
+        _station->requests.push_back(Request{_parser->release()});
         _reply = _station->script(_station->requests.back());
         if (_reply.action == Action::Reset) {
             Error ignored;
@@ -221,7 +219,6 @@ private:
 
     std::shared_ptr<TestHttpsStation> _station;
     boost::beast::ssl_stream<boost::beast::tcp_stream> _stream;
-    std::size_t _number;
     boost::asio::steady_timer _timer;
     boost::beast::flat_buffer _buffer;
     boost::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> _parser;
