@@ -187,14 +187,6 @@ TEST_F(ErrorHandlerTest, IndicatesExactlyTheExpectedCalls)
     }
 }
 
-// The texts of the codes are checked by the indications above.
-TEST(ErrorCodesDeathTest, CodeOutsideTheEnumerationReachesTheGuard)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(ErrorHandler::ErrorCodeToString(static_cast<General>(5)),
-                 "This statement should not be executed. There is a bug somewhere around ErrorCodes:");
-}
-
 // A station error logs and indicates once; a station beyond the configured
 // count throws and changes nothing.
 TEST_F(ErrorHandlerTest, EachChangeLogsAndIndicatesOnce)
