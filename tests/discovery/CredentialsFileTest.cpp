@@ -125,9 +125,9 @@ std::string PaddedFile(std::size_t size)
 
 std::string Nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
-// A file that cannot be opened or is refused is logged with its reason and
-// the previous table stays; deep nesting or a huge file exhausts neither
-// stack nor memory.
+// A file that cannot be opened or is refused is logged with its reason (the
+// reasons a parse gives are the JSON structure's own) and the previous table
+// stays; deep nesting or a huge file exhausts neither stack nor memory.
 TEST_F(CredentialsFile, FilesAreReadOrRejectedWithTheirReason)
 {
     const auto file = [this](const std::string& content) { return [this, content] { WriteBytes(_path, content); }; };
@@ -140,13 +140,8 @@ TEST_F(CredentialsFile, FilesAreReadOrRejectedWithTheirReason)
         {file(PaddedFile(KeldraConfigurationReader::MaximumFileSize)), "", "padded/pass"},
         {file(Nested(500000)), notJson, "admin/secret"},
         {file(std::string(AdminFile).insert(1, R"("x": )" + Nested(500000) + ", ")), "", "admin/secret"},
-        {file(R"({"basestations": []})"), read + ":  -> Expected object key \"baseStations\"", "admin/secret"},
         {file(R"({"baseStations": [{"index": 0}, {"index": 300}]})"),
          read + ": [baseStations][1][index] -> Integer out of range", "admin/secret"},
-        {file(R"({"baseStations": [{"index": 0, "username": 5}]})"),
-         read + ": [baseStations][0][username] -> Expected type String, found Int", "admin/secret"},
-        {file("{\"baseStations\": [{\"index\": 0, \"username\": \"\xC3\x28\"}]}"),
-         read + ": [baseStations][0][username] -> Invalid text encoding", "admin/secret"},
         {[] {}, CouldNotOpen(), "admin/secret"},  // vanished
         {[this] { boost::filesystem::create_directory(_path); }, CouldNotOpen(), "admin/secret"},
         {[this] { ASSERT_EQ(0, mkfifo(_path.c_str(), 0600)); }, CouldNotOpen(), "admin/secret"},  // must not block

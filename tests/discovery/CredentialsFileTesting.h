@@ -116,17 +116,10 @@ const AtomicWriteStep AllWriteSteps[] = {AtomicWriteStep::TemporaryCreated, Atom
 const char* const AdminFile = R"({"baseStations": [{"index": 0, "username": "admin", "credentials": "c2VjcmV0"}]})";
 const char* const SetIndex2 = R"({"index": 2, "username": "admin", "credentials": "c2VjcmV0"})";
 
-// The initial file, and the file after SetIndex2 on it: the changed entry
-// moves to the end, in the four-space layout.
+// The initial file.
 const char* const InitialFile = "{\n  \"baseStations\" : [\n    {\n      \"index\" : 0\n    },\n    {\n"
                                 "      \"index\" : 1\n    },\n    {\n      \"index\" : 2\n    },\n    {\n"
                                 "      \"index\" : 3\n    },\n    {\n      \"index\" : 4\n    }\n  ]\n}\n";
-const char* const RewrittenFile = "{\n    \"baseStations\" : [\n        {\n            \"index\" : 0\n        },\n"
-                                  "        {\n            \"index\" : 1\n        },\n        {\n"
-                                  "            \"index\" : 3\n        },\n        {\n            \"index\" : 4\n"
-                                  "        },\n        {\n            \"index\" : 2,\n"
-                                  "            \"username\" : \"admin\",\n"
-                                  "            \"credentials\" : \"c2VjcmV0\"\n        }\n    ]\n}";
 
 }  // namespace Testing
 }  // namespace Keldra
