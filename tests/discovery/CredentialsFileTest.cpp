@@ -50,7 +50,7 @@ TEST_F(CredentialsFile, MissingDirectoryAndFileAreCreatedPrivately)
     Start();
     EXPECT_EQ(InitialFile, ReadBytes(_path));
     EXPECT_EQ(0600u, Status(_path).st_mode & 07777);
-    EXPECT_EQ(Lines{"orubasestationconfig.json"}, Listing(config));
+    EXPECT_EQ(1, EntryCount(config)) << "no temporary file left";
     EXPECT_EQ((Lines{"Created directory '" + Quoted(config) + "'!",
                      "Creating initial empty configuration '" + Quoted(_path) + "'!"}),
               _log.Messages(log4cplus::INFO_LOG_LEVEL));
@@ -224,7 +224,7 @@ TEST_F(CredentialsFile, AWriteStoppedAtAnyStepLeavesTheOldOrTheNewFile)
         // After the rename only the directory sync can fail: logged, not returned.
         EXPECT_EQ(!installed, static_cast<bool>(write(directory / "failed", step, false)));
         EXPECT_EQ(installed ? 1u : 0u, _log.Entries().size());
-        EXPECT_EQ(Lines{"failed"}, Listing(directory));
+        EXPECT_EQ(1, EntryCount(directory)) << "no temporary file left";
 
         WriteBytes(directory / "killed", "old");
         const pid_t child = fork();

@@ -5,8 +5,8 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <ctime>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,14 +57,9 @@ inline std::string Quoted(const boost::filesystem::path& path)
     return text.str();
 }
 
-inline std::vector<std::string> Listing(const boost::filesystem::path& directory)
+inline std::ptrdiff_t EntryCount(const boost::filesystem::path& directory)
 {
-    std::vector<std::string> names;
-    for (const auto& entry : boost::filesystem::directory_iterator(directory)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return std::distance(boost::filesystem::directory_iterator(directory), {});
 }
 
 // "user/password", or "(none)".
