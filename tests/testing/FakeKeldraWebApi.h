@@ -1,9 +1,9 @@
 // A base station web API for tests: the answer to each kind of request is
 // scripted (a message or an error; delivered through the io_service, or held
-// until the test releases it), and every request is
-// recorded with its arguments and the credentials in force. A held request
-// that was given a CancellationToken completes with
-// CancellationToken::CancelledError() when the token is cancelled.
+// until the test releases it), and every request is recorded with its
+// arguments and the credentials in force. A held request that was given a
+// CancellationToken completes with CancellationToken::CancelledError() when
+// the token is cancelled.
 // FakeWebApiFactory hands such objects out as a WebApiFactory.
 #pragma once
 
