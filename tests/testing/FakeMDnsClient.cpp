@@ -35,13 +35,11 @@ void Network::ReportFound(const DeviceInfo& device)
     }
 }
 
-std::size_t Network::ReleaseHeldResolves()
+void Network::ReleaseHeldResolves()
 {
-    auto held = Locked([this] { return std::exchange(_held, {}); });
-    for (auto& answer : held) {
+    for (auto& answer : Locked([this] { return std::exchange(_held, {}); })) {
         boost::asio::post(*answer.first, std::move(answer.second));
     }
-    return held.size();
 }
 
 std::vector<std::string> Network::Arguments(const std::string& operation) const
@@ -94,7 +92,6 @@ void FakeMDnsClient::Browse(const std::string& serviceType, BrowseCallback callb
 void FakeMDnsClient::Resolve(const DeviceInfo& device, ResolveCallback callback)
 {
     std::function<void()> answer;
-    Network::ResolveDelivery delivery;
     {
         std::lock_guard<std::mutex> lock(_network->_mutex);
         _network->_calls.push_back({"Resolve", device.name, std::this_thread::get_id()});
@@ -105,17 +102,12 @@ void FakeMDnsClient::Resolve(const DeviceInfo& device, ResolveCallback callback)
             return;
         }
         answer = [callback, service = *instance->second]() mutable { callback(std::move(service)); };
-        delivery = _network->_delivery;
-        if (delivery == Network::ResolveDelivery::Held) {
+        if (_network->_holdResolves) {
             _network->_held.emplace_back(&_ioService, std::move(answer));
             return;
         }
     }
-    if (delivery == Network::ResolveDelivery::Immediately) {
-        answer();
-    } else {
-        boost::asio::post(_ioService, std::move(answer));
-    }
+    answer();
 }
 
 void FakeMDnsClient::SetInstanceFoundCallback(InstanceFoundCallback callback)

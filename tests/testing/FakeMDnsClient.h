@@ -32,10 +32,6 @@ public:
         }
 
     public:
-        // How a successful resolve answers: inside the Resolve call, posted
-        // to the client's event loop, or held until ReleaseHeldResolves().
-        enum class ResolveDelivery { Immediately, Posted, Held };
-
         struct Call {
             std::string operation;  // "Browse" or "Resolve"
             std::string argument;   // the service type or the instance name
@@ -54,9 +50,11 @@ public:
         // Tells every client's instance-found callback, on its event loop,
         // that the instance has appeared.
         void ReportFound(const DeviceInfo& device);
-        void SetResolveDelivery(ResolveDelivery delivery) { Locked([&] { _delivery = delivery; }); }
-        // Posts every held answer to its client's event loop; returns how many.
-        std::size_t ReleaseHeldResolves();
+        // A successful resolve answers inside the Resolve call; from now on
+        // it is held until ReleaseHeldResolves() instead.
+        void HoldResolves() { Locked([this] { _holdResolves = true; }); }
+        // Posts every held answer to its client's event loop.
+        void ReleaseHeldResolves();
         std::size_t HeldResolveCount() const { return Locked([this] { return _held.size(); }); }
         std::vector<Call> Calls() const { return Locked([this] { return _calls; }); }
         // The arguments of the calls of one operation, in order.
@@ -70,7 +68,7 @@ public:
 
         mutable std::mutex _mutex;
         std::vector<std::pair<DeviceInfo, boost::optional<ServiceInfo>>> _instances;
-        ResolveDelivery _delivery = ResolveDelivery::Immediately;
+        bool _holdResolves = false;
         std::vector<std::pair<boost::asio::io_service*, std::function<void()>>> _held;
         std::vector<Call> _calls;
         std::vector<FakeMDnsClient*> _clients;

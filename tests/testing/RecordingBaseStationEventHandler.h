@@ -15,19 +15,8 @@ namespace Testing {
 class RecordingBaseStationEventHandler final : public IBaseStationManagerEventHandler {
 public:
     struct RoomTemperature {
-        BaseStationNumber station;
         RoomThermostat thermostat;
         KeldraJson::ThermostatObject status;
-    };
-    struct PowerLevelStatus {
-        BaseStationNumber station;
-        ActorModuleSlot slot;
-        KeldraJson::PowerLevelControlObject status;
-    };
-    struct SystemStatus {
-        BaseStationNumber station;
-        KeldraJson::SystemObject status;
-        bool isSystemMaster;
     };
     struct ErrorStatus {
         BaseStationNumber station;
@@ -35,21 +24,21 @@ public:
         bool anyStationHasError;
     };
 
-    void OnRoomTemperatureControlStatus(const BaseStationNumber& station, const RoomThermostat& thermostat,
+    void OnRoomTemperatureControlStatus(const BaseStationNumber& /*station*/, const RoomThermostat& thermostat,
                                         const KeldraJson::ThermostatObject& status) override
     {
-        Add(_roomTemperatures, {station, thermostat, status});
+        Add(_roomTemperatures, {thermostat, status});
     }
-    void OnRoomPowerLevelControlStatus(const BaseStationNumber& station, const ActorModuleSlot& slot,
-                                       const KeldraJson::PowerLevelControlObject& status) override
+    void OnRoomPowerLevelControlStatus(const BaseStationNumber& /*station*/, const ActorModuleSlot& slot,
+                                       const KeldraJson::PowerLevelControlObject& /*status*/) override
     {
-        Add(_powerLevels, {station, slot, status});
+        Add(_powerLevels, slot);
     }
     void OnLeavingHomeStatus(const KeldraJson::LeavingHomeObject& status) override { Add(_leavingHome, status); }
-    void OnSystemStatus(const BaseStationNumber& station, const KeldraJson::SystemObject& status,
+    void OnSystemStatus(const BaseStationNumber& /*station*/, const KeldraJson::SystemObject& /*status*/,
                         bool isSystemMaster) override
     {
-        Add(_systems, {station, status, isSystemMaster});
+        Add(_systems, isSystemMaster);
     }
     void OnErrorStatus(const BaseStationNumber& station, const KeldraErrorState& state,
                        bool anyStationHasError) override
@@ -59,9 +48,11 @@ public:
     void OnCoolingModeStatus(const KeldraJson::SettingsObject& settings) override { Add(_coolingModes, settings); }
 
     std::vector<RoomTemperature> RoomTemperatures() const { return Copy(_roomTemperatures); }
-    std::vector<PowerLevelStatus> PowerLevels() const { return Copy(_powerLevels); }
+    // The slots whose power level was forwarded.
+    std::vector<ActorModuleSlot> PowerLevels() const { return Copy(_powerLevels); }
     std::vector<KeldraJson::LeavingHomeObject> LeavingHome() const { return Copy(_leavingHome); }
-    std::vector<SystemStatus> Systems() const { return Copy(_systems); }
+    // Per system status: whether it came from the system master.
+    std::vector<bool> Systems() const { return Copy(_systems); }
     std::vector<ErrorStatus> Errors() const { return Copy(_errors); }
     std::vector<KeldraJson::SettingsObject> CoolingModes() const { return Copy(_coolingModes); }
 
@@ -92,9 +83,9 @@ private:
 
     mutable std::mutex _mutex;
     std::vector<RoomTemperature> _roomTemperatures;
-    std::vector<PowerLevelStatus> _powerLevels;
+    std::vector<ActorModuleSlot> _powerLevels;
     std::vector<KeldraJson::LeavingHomeObject> _leavingHome;
-    std::vector<SystemStatus> _systems;
+    std::vector<bool> _systems;
     std::vector<ErrorStatus> _errors;
     std::vector<KeldraJson::SettingsObject> _coolingModes;
 };
