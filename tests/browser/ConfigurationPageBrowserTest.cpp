@@ -110,7 +110,8 @@ protected:
     void StartHostAndPage(const std::string& parameters, bool credentials)
     {
         StartHost({"--http-port", "0"}, parameters, credentials);
-        const auto pageLines = Lines({"Configuration page", std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$")});
+        const auto pageLines =
+            Lines({"Configuration page", std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$")});
         ASSERT_EQ(1u, pageLines.size()) << _host->Output();
         _pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
         _browser = std::make_unique<Browser>(*_lab, _directory + "/profile");
@@ -200,8 +201,9 @@ TEST_F(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAn
     const std::size_t beforeHostile = OutputEnd();
     station->Process().Kill();
     station = &StartStation("st1", "station1.json");
-    const Pattern refused("a refused key", std::regex("Base station KLD0000001 presented another key; nothing was sent to it\\. Trusted key: " +
-                             trustedKey + ", presented key: ([0-9a-f:]{95})"));
+    const Pattern refused("a refused key",
+                          std::regex("Base station KLD0000001 presented another key; nothing was sent to it\\. "
+                                     "Trusted key: " + trustedKey + ", presented key: ([0-9a-f:]{95})"));
     Await(refused, beforeHostile, Seconds(60));
     Await(Bus(502, "text \"CommError\""), beforeHostile);
 
