@@ -11,26 +11,18 @@
 #include <regex>
 #include <thread>
 
-#include <boost/filesystem.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/e2e/Lab.h"
+#include "tests/e2e/EndToEndFixture.h"
 
 namespace Keldra::EndToEnd {
 namespace {
 
 using namespace ::testing;
-using Seconds = std::chrono::seconds;
 
 const char* const Chromium = "/usr/bin/chromium";
 const char* const ChromeDriver = "/usr/bin/chromedriver";
-// The credentials file is re-read every 5 s; a station that refused the
-// firmware check is tried again at the next discovery (every 10 s), a polled
-// one at the next poll (every 5 s).
-constexpr Seconds CredentialsTakeEffect{20};
-// The fixed path of the product web service, below the /opt the host sees.
-const std::string CredentialsFile = "/opt/userdata/oruAppConfigRoot/1/orubasestationconfig.json";
 
 std::string ReadFile(const std::string& path)
 {
@@ -41,22 +33,6 @@ std::string ReadFile(const std::string& path)
 // A JSON string of a text that needs no escaping.
 std::string Json(const std::string& text) { return '"' + text + '"'; }
 
-std::regex Bus(int co, const std::string& valuePattern)
-{
-    return std::regex("app->bus CO " + std::to_string(co) + " \\([^)]*\\) " + valuePattern + "$");
-}
-
-// A WebDriver command to the chromedriver in "gw" (to open a session when
-// `session` is empty); the "value" of the answer.
-rapidjson::Document WebDriver(const Lab& lab, const std::string& session, const std::string& method,
-                              const std::string& path, const std::string& body = "")
-{
-    const auto answer = lab.Request("gw", method, "http://127.0.0.1:9515/session" + session + path, body);
-    rapidjson::Document value;
-    value.CopyFrom(answer["value"], value.GetAllocator());
-    return value;
-}
-
 // Headless Chromium in the lab node "gw", driven through chromedriver.
 class Browser {
 public:
@@ -66,16 +42,21 @@ public:
         if (!_driver->WaitForLine(std::regex("started successfully"), 0, Seconds(30))) {
             throw std::runtime_error("chromedriver did not start: " + _driver->Output());
         }
-        _session = std::string("/") + WebDriver(_lab, "", "POST", "", R"({"capabilities": {"alwaysMatch": {
+        _session = std::string("/") + Command("POST", "", R"({"capabilities": {"alwaysMatch": {
             "browserName": "chrome", "goog:chromeOptions": {"args": ["--headless", "--no-sandbox", "--disable-gpu",
             "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run",
             "--window-size=1100,900", "--user-data-dir=)" + profile + R"("]}}}})")["sessionId"].GetString();
         Command("POST", "/timeouts", R"({"implicit": 10000, "pageLoad": 30000, "script": 30000})");
     }
 
+    // A WebDriver command to the session (to open one while there is none);
+    // the "value" of the answer.
     rapidjson::Document Command(const std::string& method, const std::string& path, const std::string& body = "") const
     {
-        return WebDriver(_lab, _session, method, path, body);
+        const auto answer = _lab.Request("gw", method, "http://127.0.0.1:9515/session" + _session + path, body);
+        rapidjson::Document value;
+        value.CopyFrom(answer["value"], value.GetAllocator());
+        return value;
     }
     // The element the XPath finds, waiting up to 10 s.
     std::string Find(const std::string& xpath) const
@@ -107,73 +88,49 @@ private:
     std::string _session;
 };
 
-// The lab, and the host in "gw" in a mount namespace of its own, where a
-// directory of the test is /opt: the page and the plug-in use the gateway's
-// fixed credentials path without touching the machine's /opt. The directory
-// is made anew at every run and left for a look afterwards (host.log).
-class ConfigurationPageBrowserTest : public Test {
+// The lab of the end-to-end tests, the host with `--http-port 0` and its
+// configuration page in the browser.
+class ConfigurationPageBrowserTest : public EndToEndTest {
 protected:
     void SetUp() override
     {
-        const std::string why = Lab::Unavailable();
-        if (!why.empty() || ::access(Chromium, X_OK) != 0 || ::access(ChromeDriver, X_OK) != 0) {
-            GTEST_SKIP() << "Browser test skipped: "
-                         << (why.empty() ? "needs chromium and chromedriver (Debian packages chromium and "
-                                           "chromium-driver; scripts/install-dependencies)"
-                                         : why);
+        if (::access(Chromium, X_OK) != 0 || ::access(ChromeDriver, X_OK) != 0) {
+            GTEST_SKIP() << "Browser test skipped: needs chromium and chromedriver (Debian packages chromium and "
+                            "chromium-driver; scripts/install-dependencies)";
         }
+        EndToEndTest::SetUp();
     }
     void TearDown() override
     {
-        if (_host) {
-            std::ofstream(_directory + "/host.log") << _host->Output();
-        }
-    }
-
-    void MakeLab(const std::string& run, const std::vector<std::string>& nodes)
-    {
-        _directory = KELDRA_TEST_OUTPUT "/" + run;
-        boost::filesystem::remove_all(_directory);
-        boost::filesystem::create_directories(_directory + "/opt/userdata/oruAppConfigRoot/1");
-        _lab = std::make_unique<Lab>(nodes);
+        _browser.reset();
+        EndToEndTest::TearDown();
     }
 
     // The host with the installation of `parameters`; opens the page in the browser.
-    void StartHost(const std::string& parameters)
+    void StartHostAndPage(const std::string& parameters, bool credentials)
     {
-        _host = _lab->Start("gw", {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-                                   "mount --bind \"$0\" /opt && exec \"$@\"", _directory + "/opt", KELDRA_GATEWAY_HOST,
-                                   "--plugin", KELDRA_PLUGIN, "--parameters", parameters, "--http-port", "0"});
-        ASSERT_TRUE(_host->WaitForLine(std::regex("Running\\. Type 'help'"), 0, Seconds(60))) << _host->Output();
-        const auto pageLines = _host->MatchingLines(std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$"));
+        StartHost({"--http-port", "0"}, parameters, credentials);
+        const auto pageLines =
+            Lines({"Configuration page", std::regex("Configuration page: http://127\\.0\\.0\\.1:[0-9]+/$")});
         ASSERT_EQ(1u, pageLines.size()) << _host->Output();
         _pageUrl = pageLines.front().substr(pageLines.front().find("http://"));
         _browser = std::make_unique<Browser>(*_lab, _directory + "/profile");
         _browser->Open(_pageUrl);
     }
 
-    std::string _directory;
-    std::unique_ptr<Lab> _lab;
-    std::unique_ptr<ChildProcess> _host;
     std::string _pageUrl;
     std::unique_ptr<Browser> _browser;
 };
 
 // The installation of tests/e2e (two stations) on the page's live view:
-// the stations' values, a setpoint set on the page, a station error, and a
-// diagnostics download without passwords. (The state words and what the
-// diagnostics leave out are LiveViewTest's; the credentials form the other
-// test's.)
+// the stations' values, a setpoint set on the page and a station error. (The
+// state words and the diagnostics are LiveViewTest's; the credentials form
+// the other test's.)
 TEST_F(ConfigurationPageBrowserTest, TheLiveViewShowsAndSetsTheStationsValues)
 {
-    MakeLab("live-view-run", {"gw", "st1", "st2"});
-    // The passwords of station1.json and station2.json, Base64-encoded.
-    std::ofstream(_directory + CredentialsFile)
-        << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": "c2VjcmV0LTE="},)"
-        << R"( {"index": 1, "username": "admin", "credentials": "c2VjcmV0LTI="}]})";
-    Station station1(*_lab, "st1", KELDRA_E2E_DATA "/station1.json");
-    Station station2(*_lab, "st2", KELDRA_E2E_DATA "/station2.json");
-    StartHost(KELDRA_E2E_DATA "/ets-parameters.txt");
+    auto& station1 = StartStation("st1", "station1.json");
+    StartStation("st2", "station2.json");
+    StartHostAndPage(DataDirectory + "/ets-parameters.txt", true);
     auto cell = [](const std::string& key) { return "//*[@data-key='" + key + "']"; };
     const Seconds found(60);
     EXPECT_THAT(_browser->AwaitText(cell("stations.0.thermostats.0.temperature"), "20.8", found), HasSubstr("20.8 °C"));
@@ -191,20 +148,12 @@ TEST_F(ConfigurationPageBrowserTest, TheLiveViewShowsAndSetsTheStationsValues)
     station1.Control("POST", "/control/state", R"({"errors": [{"code": -5}]})");
     EXPECT_THAT(_browser->AwaitText(cell("stations.0.state"), "supply", Seconds(12)),
                 Eq("State: station error: supply fault (-5:ErrSupply)"));
-
-    // The diagnostics, fetched as the page's button does, without passwords.
-    const auto diagnostics = _browser->Command("POST", "/execute/async", R"({"args": [], "script":
-        "const done = arguments[0]; fetch('/host/diagnostics', {method: 'POST', headers: {'Content-Type':
-        'application/json', 'X-Page-Token': document.querySelector('meta[name=page-token]').content}, body: '{}'})
-        .then((answer) => answer.text()).then(done, (error) => done(String(error)));"})");
-    EXPECT_THAT(diagnostics.GetString(), AllOf(HasSubstr("KLD0000002"), HasSubstr("\"credentials\":\"(removed)\"")));
 }
 
 TEST_F(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAndTheStation)
 {
-    MakeLab("browser-run", {"gw", "st1"});
-    auto station = std::make_unique<Station>(*_lab, "st1", KELDRA_E2E_DATA "/station1.json");
-    StartHost(KELDRA_BROWSER_DATA "/ets-parameters.txt");
+    auto* station = &StartStation("st1", "station1.json");
+    StartHostAndPage(KELDRA_BROWSER_DATA "/ets-parameters.txt", false);
     // Enters the credentials of base station 1 on the page and saves them;
     // the status line the page shows then.
     auto saveCredentialsOfStation1 = [&](const std::string& username, const std::string& password) {
@@ -216,34 +165,29 @@ TEST_F(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAn
         _browser->Click(row + "//button[@type='submit']");
         return _browser->AwaitText("//*[@id='status']", "base station 1");
     };
-    auto awaitBus = [&](const std::regex& value, std::size_t from) {
-        return _host->WaitForLine(value, from, CredentialsTakeEffect).has_value();
-    };
-
     // The plug-in created the file without credentials; the station refuses
     // every poll.
-    ASSERT_TRUE(_host->WaitForLine(Bus(502, "text \"InvalidCreds\""), 0, Seconds(60))) << _host->Output();
-    const std::string file = _directory + CredentialsFile;
+    Await(Bus(502, "text \"InvalidCreds\""), 0, Seconds(60));
+    const std::string file = ConfigurationDirectory() + "/orubasestationconfig.json";
     EXPECT_THAT(ReadFile(file), Not(HasSubstr("\"username\"")));
 
     // Incomplete credentials are refused on the page and not stored.
     EXPECT_THAT(saveCredentialsOfStation1("admin", ""), HasSubstr("RQE004"));
     EXPECT_THAT(ReadFile(file), Not(HasSubstr("\"admin\"")));
 
-    const std::size_t beforeSave = _host->Output().size();
+    const std::size_t beforeSave = OutputEnd();
     EXPECT_EQ("Saved for base station 1.", saveCredentialsOfStation1("admin", "secret-1"));
     // The page stored the password Base64-encoded in the plug-in's file.
     EXPECT_THAT(ReadFile(file), AllOf(HasSubstr("\"admin\""), HasSubstr("\"c2VjcmV0LTE=\"")));
 
     // Within one re-read of the file the plug-in polls with them: the
     // station's values reach the bus and the gateway error clears.
-    ASSERT_TRUE(awaitBus(Bus(1, "float 20\\.8"), beforeSave)) << _host->Output().substr(beforeSave);
-    EXPECT_TRUE(awaitBus(Bus(501, "bool false"), beforeSave));
+    AwaitAll(beforeSave, {Bus(1, "float 20.8"), Bus(501, "bool false")});
     EXPECT_THAT(station->Answers("/api/v1/status"), Contains("200"));
     EXPECT_THAT(_browser->AwaitText("//tbody[@id='stations']", "admin"), HasSubstr("stored"));
 
     // The key of the first contact is stored, privately, and shown.
-    const std::string keyFile = _directory + "/opt/userdata/oruAppConfigRoot/1/stationkeys.json";
+    const std::string keyFile = ConfigurationDirectory() + "/stationkeys.json";
     std::smatch trusted;
     const std::string keys = ReadFile(keyFile);
     ASSERT_TRUE(std::regex_search(keys, trusted, std::regex("\"fingerprint\" : \"([0-9a-f:]{95})\""))) << keys;
@@ -254,29 +198,29 @@ TEST_F(ConfigurationPageBrowserTest, CredentialsEnteredOnThePageReachThePlugInAn
 
     // Another station with a key of its own takes over the address and the
     // name: it gets no request (the web API client's tests show that).
-    const std::size_t beforeHostile = _host->Output().size();
-    station.reset();
-    station = std::make_unique<Station>(*_lab, "st1", KELDRA_E2E_DATA "/station1.json");
-    const std::regex refused("Base station KLD0000001 presented another key; nothing was sent to it\\. Trusted key: " +
-                             trustedKey + ", presented key: ([0-9a-f:]{95})");
-    ASSERT_TRUE(_host->WaitForLine(refused, beforeHostile, Seconds(60))) << _host->Output().substr(beforeHostile);
-    EXPECT_TRUE(awaitBus(Bus(502, "text \"CommError\""), beforeHostile));
+    const std::size_t beforeHostile = OutputEnd();
+    station->Process().Kill();
+    station = &StartStation("st1", "station1.json");
+    const Pattern refused("a refused key",
+                          std::regex("Base station KLD0000001 presented another key; nothing was sent to it\\. "
+                                     "Trusted key: " + trustedKey + ", presented key: ([0-9a-f:]{95})"));
+    Await(refused, beforeHostile, Seconds(60));
+    Await(Bus(502, "text \"CommError\""), beforeHostile);
 
     // Accepted on the page, the new key is trusted: the plug-in polls the
     // station again, with the credentials.
     _browser->Open(_pageUrl);
     std::smatch refusal;
-    const std::string refusedLine = _host->MatchingLines(refused, beforeHostile).front();
-    ASSERT_TRUE(std::regex_search(refusedLine, refusal, refused));
+    const std::string refusedLine = Lines(refused, beforeHostile).front();
+    ASSERT_TRUE(std::regex_search(refusedLine, refusal, refused.regex));
     const std::string presented = refusal.str(1);
     EXPECT_THAT(_browser->AwaitText(keyRows, presented), HasSubstr("Another key"));
-    const std::size_t beforeAccept = _host->Output().size();
+    const std::size_t beforeAccept = OutputEnd();
     _browser->Click(keyRows + "//button");
     EXPECT_EQ("The new key of base station KLD0000001 is trusted.", _browser->AwaitText("//*[@id='status']", "trusted"));
     EXPECT_THAT(ReadFile(keyFile), AllOf(HasSubstr(presented), Not(HasSubstr(trustedKey))));
-    ASSERT_TRUE(_host->WaitForLine(std::regex("@KLD0000001: Received status"), beforeAccept, Seconds(60)))
-        << _host->Output().substr(beforeAccept);
-    EXPECT_TRUE(awaitBus(Bus(501, "bool false"), beforeAccept));
+    Await(Station1Polled, beforeAccept, Seconds(60));
+    Await(Bus(501, "bool false"), beforeAccept);
     EXPECT_EQ("200", station->Answers("/api/v1/status").back());
 }
 

@@ -38,7 +38,8 @@ inline std::string Escaped(const std::string& text)
 
 // A host output line to wait for: by default one containing the text.
 struct Pattern {
-    Pattern(const char* text) : Pattern(text, std::regex(Escaped(text))) {}
+    Pattern(const char* text) : Pattern(std::string(text)) {}
+    Pattern(const std::string& text) : Pattern(text, std::regex(Escaped(text))) {}
     Pattern(std::string text, std::regex expression) : description(std::move(text)), regex(std::move(expression)) {}
     std::string description;
     std::regex regex;
@@ -111,18 +112,27 @@ protected:
         return *_stations.back();
     }
 
-    // The host in "gw" with the installation, the stations' credentials and
-    // `more` options; returns once the plug-in runs.
-    void StartHost(const std::vector<std::string>& more = {})
+    // The plug-in's configuration directory as the machine sees it.
+    std::string ConfigurationDirectory() const { return _directory + "/opt/userdata/oruAppConfigRoot/1"; }
+
+    // The host in "gw" with the installation of `parameters`, the stations'
+    // credentials (unless `credentials` is false) and `more` options; returns
+    // once the plug-in runs. It runs in a mount namespace of its own where
+    // the test's directory "opt" is /opt: the plug-in and the configuration
+    // page use the gateway's fixed paths without touching the machine's /opt.
+    void StartHost(const std::vector<std::string>& more = {},
+                   const std::string& parameters = DataDirectory + "/ets-parameters.txt", bool credentials = true)
     {
-        const std::string configuration = _directory + "/config";
-        boost::filesystem::create_directories(configuration);
-        // The passwords of station1.json and station2.json, Base64-encoded.
-        std::ofstream(configuration + "/orubasestationconfig.json")
-            << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": "c2VjcmV0LTE="},)"
-            << R"( {"index": 1, "username": "admin", "credentials": "c2VjcmV0LTI="}]})" << '\n';
-        std::vector<std::string> command = {KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters",
-                                            DataDirectory + "/ets-parameters.txt", "--config-dir", configuration};
+        boost::filesystem::create_directories(ConfigurationDirectory());
+        if (credentials) {
+            // The passwords of station1.json and station2.json, Base64-encoded.
+            std::ofstream(ConfigurationDirectory() + "/orubasestationconfig.json")
+                << R"({"baseStations": [{"index": 0, "username": "admin", "credentials": "c2VjcmV0LTE="},)"
+                << R"( {"index": 1, "username": "admin", "credentials": "c2VjcmV0LTI="}]})" << '\n';
+        }
+        std::vector<std::string> command = {"unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+                                            "mount --bind \"$0\" /opt && exec \"$@\"", _directory + "/opt",
+                                            KELDRA_GATEWAY_HOST, "--plugin", KELDRA_PLUGIN, "--parameters", parameters};
         command.insert(command.end(), more.begin(), more.end());
         _host = _lab->Start("gw", command);
         Await("Running. Type 'help'", 0, Seconds(60));

@@ -15,9 +15,12 @@ namespace {
 
 using namespace ::testing;
 
-// (That the plug-in connects to 443 whatever port a station announces is the
-// manager's test.)
-TEST_F(EndToEndTest, TheFirstCheckedStationIsMasterAndEachIsPolledOverOneConnectionOnPort443)
+// Station 1 is found only after the grace period (27 s, which the error
+// handler's tests time on the virtual clock): it is reported missing, and the
+// error clears when it appears. (That the plug-in connects to 443 whatever
+// port a station announces is the manager's test; a station lost while it
+// ran is a row of the fault table.)
+TEST_F(EndToEndTest, TheFirstCheckedStationIsMasterAMissingOneClearsAndEachIsPolledOverOneConnection)
 {
     auto& station2 = StartStation("st2", "station2.json");
     StartHost();
@@ -26,11 +29,14 @@ TEST_F(EndToEndTest, TheFirstCheckedStationIsMasterAndEachIsPolledOverOneConnect
     // station 1 has the lower number.
     const auto found2 = Await(Station2Found, 0, AnnouncedStationTimeout);
     Await("TLS connection to 10.77.13.3:443 established", found2);
-    const auto elected = Await("Set system master: KLD0000002", found2);
+    Await("Set system master: KLD0000002", found2);
     AwaitAll(found2, {Bus(198, "bool false"), Bus(103, "float 19.5")});
+    const auto missing = Await("Gateway error: MissingBaseSta (1)", found2, Seconds(27) + PollTimeout);
+    AwaitInOrder(missing, {Bus(502, "text \"MissingBaseSta\""), Bus(501, "bool true"), Led(5)});
 
     auto& station1 = StartStation("st1", "station1.json");
-    const auto found1 = Await(Station1Found, elected, DiscoveryTimeout);
+    const auto found1 = Await(Station1Found, missing, DiscoveryTimeout);
+    AwaitInOrder(found1, {Bus(501, "bool false"), Led(-1)});
     const auto polled1 = Await(Station1Polled, found1);
     Await("Stop base station discovery", found1);
     // Both keep being polled.
@@ -65,8 +71,7 @@ TEST_F(EndToEndTest, StatusReachesTheBusAndASetpointFromTheBusTheStation)
     const auto published = Await(Bus(3, "float 21.5"), received);
     EXPECT_THAT(_host->Output().substr(received, published - received), Not(HasSubstr(Station1Polled.description)))
         << "a poll came between the write and its publication";
-    AwaitAll(received, {"Set temperature setpoint to '21.5' (0/0)", "# set temperature (0/0) done"});
-    // The request itself on the wire is the web API client's to test.
+    // The request itself on the wire is the web API client's to test, its log lines the manager's.
     EXPECT_EQ(21.5, station1.State()["state"]["rooms"][0]["thermostat"]["setpointTemperature"].GetDouble());
 
     // Whichever station is master reports the installation-wide state, so
@@ -93,26 +98,6 @@ TEST_F(EndToEndTest, StatusReachesTheBusAndASetpointFromTheBusTheStation)
     const auto cleared = OutputEnd();
     station1.Control("POST", "/control/state", R"({"errors": []})");
     AwaitInOrder(cleared, {Station1Polled, Bus(97, "bool false"), Bus(503, "bool false")});
-    EXPECT_EQ(0, StopHost());
-}
-
-// Station 2 is never found: it is missing once the grace period is over
-// (27 s, which the error handler's tests time on the virtual clock), and the
-// error clears when it appears. (A station lost while it ran is a row of the
-// fault table.)
-TEST_F(EndToEndTest, AMissingStationIsReportedAndClearsWhenItAppears)
-{
-    StartStation("st1", "station1.json");
-    StartHost();
-    const auto found1 = Await(Station1Found, 0, DiscoveryTimeout);
-    AwaitAll(found1, {"Selecting base station 1 as system master", Station1Polled});
-    const auto missing = Await("Gateway error: MissingBaseSta (1)", found1, Seconds(27) + PollTimeout);
-    AwaitInOrder(missing, {Bus(502, "text \"MissingBaseSta\""), Bus(501, "bool true"), Led(5)});
-
-    StartStation("st2", "station2.json");
-    const auto found2 = Await(Station2Found, missing, DiscoveryTimeout);
-    AwaitInOrder(found2, {Bus(501, "bool false"), Led(-1)});
-    AwaitAll(found2, {Bus(198, "bool false"), "Stop base station discovery"});
     EXPECT_EQ(0, StopHost());
 }
 

@@ -21,18 +21,23 @@ TEST_F(ControlTest, MergedStateShowsInTheNextAnswers)
     MergeState(R"({"system": {"code": "3-1", "stationName": null}, "clock": {"date": "24-12-31", "time": "23:59:59"},
                    "rooms": {"1": {"thermostat": {"roomTemperature": 18.5, "batteryLow": true}},
                              "2": {"powerLevel": {"level": 8}}},
-                   "errors": [{"code": -21, "room": 1}, {"code": -24}],
+                   "errors": [{"code": -21, "room": 1}, {"code": -3, "room": 7, "description": "thermostat missing"}],
+                   "leavingHome": {"active": false, "date": "24-05-20", "time": "18:30"},
                    "firmwareVersion": "1.3.9", "stationId": "9876543210"})");
-    const TestHttpClient::Result status = Station(verb::get, "/api/v1/status");
-    EXPECT_EQ(R"({"serialNumber":"BS-0042","code":"3-1","date":"24-12-31","time":"23:59:59","cooling":false})",
-              JsonAt(status, "/system"));
-    EXPECT_EQ(R"({"id":"TH000001","setpointTemperature":21.5,"minimumTemperature":5.0,"maximumTemperature":30.0,)"
-              R"("roomTemperature":18.5,"relativeHumidity":45.0,"batteryLow":true})",
-              JsonAt(status, "/rooms/0/thermostat"));
-    EXPECT_EQ(R"({"level":8,"percent":204,"minimumLevel":0,"maximumLevel":10})", JsonAt(status, "/rooms/1/powerLevel"));
-    EXPECT_EQ(R"([{"code":-21,"room":1},{"code":-24}])", JsonAt(status, "/errors"));
+    // Temperatures stay reals ("5.0") and levels integers.
+    EXPECT_EQ(R"({"responseCode":0,"system":{"serialNumber":"BS-0042","code":"3-1","date":"24-12-31",)"
+              R"("time":"23:59:59","cooling":false},"rooms":[{"room":4,"actors":[{"number":3,"valveOpen":true}],)"
+              R"("thermostat":{"id":"TH000001","setpointTemperature":21.5,"minimumTemperature":5.0,)"
+              R"("maximumTemperature":30.0,"roomTemperature":18.5,"relativeHumidity":45.0,"batteryLow":true}},)"
+              R"({"room":7,"actors":[{"number":4}],"powerLevel":{"level":8,"percent":204,"minimumLevel":0,)"
+              R"("maximumLevel":10}}],"errors":[{"code":-21,"room":1},{"code":-3,"room":7,)"
+              R"("description":"thermostat missing"}],"leavingHome":{"active":false,"date":"24-05-20",)"
+              R"("time":"18:30"}})",
+              StatusAt(""));
+    const TestHttpClient::Result info = Station(verb::get, "/api/v1/info");
+    EXPECT_EQ("application/json", info.response[http::field::content_type]);
     EXPECT_EQ(R"({"stationId":"9876543210","model":"Brisgo","vendor":"Keldra","firmwareVersion":"1.3.9"})",
-              Station(verb::get, "/api/v1/info").response.body());
+              info.response.body());
     // An array replaces the rooms as a whole.
     MergeState(R"({"rooms": [{"room": 7, "actors": [{"number": 1}], "powerLevel": {"level": 2}}]})");
     EXPECT_EQ(R"([{"room":7,"actors":[{"number":1}],"powerLevel":{"level":2,"percent":51,"minimumLevel":0,)"

@@ -18,26 +18,6 @@ const char* const Cooling = R"({"cooling": true})";
 const char* const Ok = R"({"status":0})";
 const char* const OutOfRange = R"({"status":1})";
 
-TEST_F(ProtocolTest, InformationAndStatusAreTheDocumentedExamples)
-{
-    const TestHttpClient::Result info = Station(verb::get, "/api/v1/info");
-    EXPECT_EQ("application/json", info.response[boost::beast::http::field::content_type]);
-    EXPECT_EQ(R"({"stationId":"0123456789","model":"Brisgo","vendor":"Keldra","firmwareVersion":"2.4.1"})",
-              info.response.body());
-    MergeState(R"({"clock": {"date": "24-05-17", "time": "18:30:05"},
-                   "errors": [{"code": -3, "room": 7, "description": "thermostat missing"}],
-                   "leavingHome": {"active": false, "date": "24-05-20", "time": "18:30"}})");
-    // Temperatures stay reals ("5.0") and levels integers.
-    EXPECT_EQ(R"({"responseCode":0,"system":{"serialNumber":"BS-0042","stationName":"Ground floor","code":"0-0",)"
-              R"("date":"24-05-17","time":"18:30:05","cooling":false},"rooms":[{"room":4,"actors":[{"number":3,)"
-              R"("valveOpen":true}],"thermostat":{"id":"TH000001","setpointTemperature":21.5,"minimumTemperature":)"
-              R"(5.0,"maximumTemperature":30.0,"roomTemperature":20.8,"relativeHumidity":45.0,"batteryLow":false}},)"
-              R"({"room":7,"actors":[{"number":4}],"powerLevel":{"level":5,"percent":128,"minimumLevel":0,)"
-              R"("maximumLevel":10}}],"errors":[{"code":-3,"room":7,"description":"thermostat missing"}],)"
-              R"("leavingHome":{"active":false,"date":"24-05-20","time":"18:30"}})",
-              StatusAt(""));
-}
-
 struct ExchangeCase {
     verb method;
     const char* target;

@@ -20,18 +20,14 @@ using namespace ::testing;
 
 namespace {
 
-struct Delivered {
-    int co;
-    std::string value;  // as the console prints it
-};
-
 class LiveViewTest : public Test {
 protected:
     LiveView MakeView(EtsParameters parameters, const std::string& credentialsFile = "")
     {
         return LiveView({std::move(parameters), credentialsFile, "/nonexistent.so"}, _state, *_log,
                         [this](int co, const BusValue& value) {
-                            _delivered.push_back({co, BusValueTypeName(value) + " " + FormatBusValue(value)});
+                            _delivered.push_back(std::to_string(co) + " " + BusValueTypeName(value) + " " +
+                                                 FormatBusValue(value));
                         });
     }
 
@@ -51,7 +47,8 @@ protected:
 
     LiveState _state;
     log4cplus::helpers::SharedObjectPtr<LogRing> _log{new LogRing};
-    std::vector<Delivered> _delivered;
+    // "<co> <type> <value>" as the console prints a value.
+    std::vector<std::string> _delivered;
 };
 
 // Five stations with eight thermostats and twelve slots each: every value
@@ -166,13 +163,13 @@ TEST_F(LiveViewTest, SetsOnlyThePlugInsInputsWithValuesTheConsoleTakes)
         std::string answer;  // an error code, or empty with the value delivered
         std::string delivered;
     } cases[] = {
-        {R"({"co": 2, "value": "21.5"})", "", "float 21.5"},
-        {R"({"co": 437, "value": "7"})", "", "byte 7"},
-        {R"({"co": 441, "value": "true"})", "", "bool true"},
-        {R"({"co": 510, "value": "true"})", "", "bool false"},
-        {R"({"co": 512, "value": "2026-12-24T00:00"})", "", "datetime 2026-12-24T00:00:00"},
-        {R"({"co": 514, "value": "18:30"})", "", "time 18:30"},
-        {R"({"co": 516, "value": "false"})", "", "bool false"},
+        {R"({"co": 2, "value": "21.5"})", "", "2 float 21.5"},
+        {R"({"co": 437, "value": "7"})", "", "437 byte 7"},
+        {R"({"co": 441, "value": "true"})", "", "441 bool true"},
+        {R"({"co": 510, "value": "true"})", "", "510 bool false"},
+        {R"({"co": 512, "value": "2026-12-24T00:00"})", "", "512 datetime 2026-12-24T00:00:00"},
+        {R"({"co": 514, "value": "18:30"})", "", "514 time 18:30"},
+        {R"({"co": 516, "value": "false"})", "", "516 bool false"},
         {R"({"co": 3, "value": "21.5"})", "NotAnInput", ""},
         {R"({"co": 501, "value": "true"})", "NotAnInput", ""},
         {R"({"co": 2, "value": "warm"})", "InvalidValue", ""},
@@ -184,7 +181,7 @@ TEST_F(LiveViewTest, SetsOnlyThePlugInsInputsWithValuesTheConsoleTakes)
         _delivered.clear();
         const auto answer = Answer(view, "set", request.parameters);
         EXPECT_EQ(request.answer, answer.HasMember("error") ? answer["error"].GetString() : "") << request.parameters;
-        EXPECT_EQ(request.delivered, _delivered.empty() ? "" : _delivered.front().value) << request.parameters;
+        EXPECT_EQ(request.delivered, _delivered.empty() ? "" : _delivered.front()) << request.parameters;
     }
 }
 
