@@ -76,10 +76,6 @@ TEST_F(EndToEndTest, EveryFaultOfOneStationShowsOnTheBusAndClears)
          Station1Error(4, "UnsupportedFW"),
          rediscovery,
          rediscovery},
-        // Not one of the codes the station documents: nothing to report (the
-        // only test of that rule: the station's response code table has no
-        // such row).
-        {"responseCode 300", {StatusFault(R"("kind": "responseCode", "value": 300)")}, {}, PollTimeout, PollTimeout},
         // The station's answers stop: requests run into their deadline.
         {"noAnswer", {StatusFault(R"("kind": "noAnswer")")}, Station1Error(2, "CommError"), missedPolls, rediscovery},
         // mDNS is needed only to find a station: one that is found goes on.
