@@ -141,7 +141,7 @@ protected:
     // "quit" on the console; the host's exit status.
     int StopHost()
     {
-        _host->WriteLine("quit");
+        _host->Write("quit\n");
         return _host->WaitForExit(Seconds(60)).value_or(-1);
     }
 

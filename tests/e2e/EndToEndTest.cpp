@@ -66,7 +66,7 @@ TEST_F(EndToEndTest, StatusReachesTheBusAndASetpointFromTheBusTheStation)
     // Right after a poll of station 1 the next one is 5 s away, so what
     // comes on CO 3 before it is the answer to the write: published at once.
     const auto statusPublished = AwaitInOrder(OutputEnd(), {Station1Polled, Bus(3, "float 20")});
-    ASSERT_TRUE(_host->WriteLine("2 float 21.3"));
+    ASSERT_TRUE(_host->Write("2 float 21.3\n"));
     const auto received = Await("bus->app CO 2 ", statusPublished);
     const auto published = Await(Bus(3, "float 21.5"), received);
     EXPECT_THAT(_host->Output().substr(received, published - received), Not(HasSubstr(Station1Polled.description)))

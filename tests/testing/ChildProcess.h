@@ -32,7 +32,6 @@ public:
 
     // Writes the text as it is; false when the child does not take all of it.
     bool Write(const std::string& text);
-    bool WriteLine(const std::string& line) { return Write(line + "\n"); }
     // The child reads the end of its input.
     void CloseInput();
     // SIGKILL; returns once the process is gone.
