@@ -43,6 +43,31 @@ int NestingDepth(const std::string& text)
     return deepest;
 }
 
+// RapidJSON's encoding check sees the raw text only: an unpaired low
+// surrogate escape (\uDC00 to \uDFFF) decodes into bytes that are not
+// UTF-8, which, written out, would not read again.
+bool AllTextIsUtf8(const rapidjson::Value& value)
+{
+    if (value.IsString()) {
+        return utf8::is_valid(value.GetString(), value.GetString() + value.GetStringLength());
+    }
+    if (value.IsArray()) {
+        for (const auto& element : value.GetArray()) {
+            if (!AllTextIsUtf8(element)) {
+                return false;
+            }
+        }
+    }
+    if (value.IsObject()) {
+        for (const auto& member : value.GetObject()) {
+            if (!AllTextIsUtf8(member.name) || !AllTextIsUtf8(member.value)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseJson(const std::string& text, rapidjson::Document& document, std::string& error)
@@ -55,6 +80,10 @@ bool ParseJson(const std::string& text, rapidjson::Document& document, std::stri
     if (document.HasParseError()) {
         error = "not valid JSON at offset " + std::to_string(document.GetErrorOffset()) + ": " +
                 rapidjson::GetParseError_En(document.GetParseError());
+        return false;
+    }
+    if (!AllTextIsUtf8(document)) {
+        error = "a string is not valid UTF-8 once unescaped (an unpaired \\uDC00-\\uDFFF escape?)";
         return false;
     }
     return true;

@@ -7,8 +7,6 @@
 #include <limits>
 #include <sstream>
 
-#include <utf8.h>
-
 #include "DateTimeTexts.h"
 #include "JsonText.h"
 
@@ -81,14 +79,7 @@ public:
         if (value->GetStringLength() > s_maximumTextLength) {
             return Fail(Join(path, name), "longer than " + std::to_string(s_maximumTextLength) + " bytes");
         }
-        // RapidJSON decodes an unpaired low surrogate escape (\uDC00 to
-        // \uDFFF) into bytes that are not UTF-8; written out, they would not
-        // read again.
-        const char* const text = value->GetString();
-        if (!utf8::is_valid(text, text + value->GetStringLength())) {
-            return Fail(Join(path, name), "not valid UTF-8 (an unpaired \\uDC00-\\uDFFF escape?)");
-        }
-        out = std::string(text, value->GetStringLength());
+        out = std::string(value->GetString(), value->GetStringLength());
         return true;
     }
 
